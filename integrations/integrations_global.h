@@ -1,0 +1,12 @@
+#ifndef INTEGRATIONS_GLOBAL_H
+#define INTEGRATIONS_GLOBAL_H
+
+#include <QtCore/qglobal.h>
+
+#if defined(INTEGRATIONS_LIBRARY)
+#  define OV_INTEGRATIONS_EXPORT Q_DECL_EXPORT
+#else
+#  define OV_INTEGRATIONS_EXPORT Q_DECL_IMPORT
+#endif
+
+#endif // INTEGRATIONS_GLOBAL_H

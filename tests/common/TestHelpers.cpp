@@ -1,0 +1,48 @@
+#include "TestHelpers.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <opencv2/core.hpp>
+
+namespace TestHelpers {
+
+QString binDir()
+{
+    const QString fromEnv = qEnvironmentVariable("OV_BUILD_BIN_DIR");
+    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() : fromEnv;
+}
+
+cv::Mat makePattern(int width, int height, int depth, int channels)
+{
+    const double maxValue = depth == CV_16U ? 65535.0 : 255.0;
+    cv::Mat image(height, width, CV_MAKETYPE(depth, channels));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double values[4] = {
+                maxValue * x / std::max(1, width - 1),
+                maxValue * y / std::max(1, height - 1),
+                ((x / 8 + y / 8) % 2) ? maxValue : 0.0,
+                maxValue * (0.25 + 0.75 * x / std::max(1, width - 1)),
+            };
+            for (int c = 0; c < channels; ++c) {
+                if (depth == CV_16U)
+                    image.ptr<ushort>(y)[x * channels + c] = cv::saturate_cast<ushort>(values[c]);
+                else
+                    image.ptr<uchar>(y)[x * channels + c] = cv::saturate_cast<uchar>(values[c]);
+            }
+        }
+    }
+    return image;
+}
+
+bool runExifTool(const QStringList &args, const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("exiftool"), QStringList(args) << QStringLiteral("-overwrite_original") << path);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+} // namespace TestHelpers
