@@ -4,6 +4,7 @@
 #include "OvImagingGlobal.h"
 
 #include <QMetaType>
+#include <QMutex>
 #include <QRectF>
 #include <QSize>
 #include <QString>
@@ -37,8 +38,13 @@ public:
     static bool imwrite(const QString &path, cv::Mat &image);
 
 private:
+    cv::Rect region() const;
+
     cv::Mat m_image;
     cv::Mat m_secondary;
+    // The GUI thread may crop while another thread reads the region; the pixels themselves are
+    // never changed after construction, so guarding the rectangle is enough.
+    mutable QMutex m_regionMutex;
     cv::Rect m_region;
 };
 
