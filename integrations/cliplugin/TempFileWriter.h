@@ -1,0 +1,26 @@
+#ifndef TEMPFILEWRITER_H
+#define TEMPFILEWRITER_H
+
+#include <QByteArray>
+#include <QString>
+
+// Writes files whose names others can predict (in the shared temporary folder, or beside a
+// user's original) without ever opening an existing name: the content goes into a new file with
+// an unpredictable name in the same folder, which is then renamed over the target. A symbolic
+// link planted under the target name is thus replaced, never followed, and a failure leaves the
+// target untouched.
+class TempFileWriter
+{
+public:
+    // Replaces `path` with a new file holding `data`.
+    static bool writeNew(const QString &path, const QByteArray &data, QString *error = nullptr);
+
+    // Replaces `destination` with a new file holding a copy of `source`. An existing destination
+    // keeps its permissions.
+    static bool copyOver(const QString &source, const QString &destination, QString *error = nullptr);
+
+    // Renames `from` over `to`, replacing whatever entry `to` names (a link included).
+    static bool renameOver(const QString &from, const QString &to, QString *error = nullptr);
+};
+
+#endif // TEMPFILEWRITER_H

@@ -1,0 +1,144 @@
+// Linux process identity: the parent from the kernel, the executable through /proc, and the
+// file description from the desktop entry (freedesktop.org) whose Exec names that executable.
+#include "ProcessIdentity.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+QStringList applicationDirs()
+{
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty())
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+
+    QStringList dirs{dataHome + QStringLiteral("/applications")};
+    for (const QString &dir : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        dirs << dir + QStringLiteral("/applications");
+    return dirs;
+}
+
+// The program of an Exec line: its first word, with the quoting of the desktop entry format.
+QString execProgram(const QString &exec)
+{
+    const QString text = exec.trimmed();
+    if (!text.startsWith(QLatin1Char('"')))
+        return text.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+
+    QString program;
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
+            program += text.at(++i);
+        } else if (c == QLatin1Char('"')) {
+            break;
+        } else {
+            program += c;
+        }
+    }
+    return program;
+}
+
+QString resolvedProgram(const QString &program)
+{
+    if (program.isEmpty())
+        return {};
+    const QString found = program.contains(QLatin1Char('/'))
+        ? program : QStandardPaths::findExecutable(program);
+    return found.isEmpty() ? QString() : QFileInfo(found).canonicalFilePath();
+}
+
+struct DesktopEntry {
+    QString name;
+    QString exec;
+};
+
+// Reads the unlocalised Name and Exec of the [Desktop Entry] group.
+DesktopEntry readDesktopEntry(const QString &file)
+{
+    DesktopEntry entry;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
+        return entry;
+    QTextStream stream(&in);
+    bool inMainGroup = false;
+    QString line;
+    while (stream.readLineInto(&line)) {
+        line = line.trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        if (entry.name.isEmpty() && line.startsWith(QLatin1String("Name=")))
+            entry.name = line.mid(5).trimmed();
+        else if (entry.exec.isEmpty() && line.startsWith(QLatin1String("Exec=")))
+            entry.exec = line.mid(5).trimmed();
+    }
+    return entry;
+}
+
+} // namespace
+
+namespace ProcessIdentity {
+
+std::uint32_t parentProcessId()
+{
+    return static_cast<std::uint32_t>(::getppid());
+}
+
+bool executablePath(std::uint32_t pid, std::string &path, unsigned long &lastError)
+{
+    const QString link = QStringLiteral("/proc/%1/exe").arg(pid);
+    const QByteArray linkName = QFile::encodeName(link);
+    QByteArray buffer(4096, '\0');
+    const ssize_t length = ::readlink(linkName.constData(), buffer.data(), static_cast<size_t>(buffer.size()));
+    if (pid == 0 || length <= 0) {
+        lastError = pid == 0 ? ESRCH : static_cast<unsigned long>(errno);
+        return false;
+    }
+    buffer.truncate(length);
+    path = buffer.toStdString();
+    lastError = 0;
+    return true;
+}
+
+DescriptionStatus fileDescription(const std::string &path, std::string &description, long &resultCode)
+{
+    const QString executable = QFileInfo(QString::fromStdString(path)).canonicalFilePath();
+    if (executable.isEmpty()) {
+        resultCode = ENOENT;
+        return DescriptionStatus::NoItem;
+    }
+
+    for (const QString &dir : applicationDirs()) {
+        QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const DesktopEntry entry = readDesktopEntry(it.next());
+            if (!entry.name.isEmpty() && resolvedProgram(execProgram(entry.exec)) == executable) {
+                description = entry.name.toStdString();
+                resultCode = 0;
+                return DescriptionStatus::Found;
+            }
+        }
+    }
+    resultCode = ENOENT;
+    return DescriptionStatus::NoDescription;
+}
+
+} // namespace ProcessIdentity
