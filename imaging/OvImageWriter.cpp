@@ -1,0 +1,142 @@
+#include "OvImageWriter.h"
+
+#include "CvUtils.h"
+#include "MetadataCopier.h"
+#include "OvImageUtils.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <vector>
+
+namespace {
+
+constexpr int kDefaultQuality = 95;
+
+struct Encoding
+{
+    bool alpha = false;   // the format stores an alpha channel
+    bool deep = false;    // the format stores 16-bit samples
+    std::vector<int> params;
+};
+
+Encoding encodingFor(const QString &extension, const QVariantMap &saveOptions)
+{
+    const int quality = saveOptions.value(QStringLiteral("quality"), kDefaultQuality).toInt();
+    Encoding encoding;
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg")) {
+        encoding.params = {cv::IMWRITE_JPEG_QUALITY, quality};
+    } else if (extension == QLatin1String("webp")) {
+        encoding.alpha = true;
+        encoding.params = {cv::IMWRITE_WEBP_QUALITY, quality};
+    } else if (extension == QLatin1String("png") || extension == QLatin1String("tif")
+               || extension == QLatin1String("tiff")) {
+        encoding.alpha = true;
+        encoding.deep = true;
+    }
+    return encoding;
+}
+
+// The pixels as the encoder wants them: blue first, in a depth and channel count the format
+// stores. The shared image is only read; at most one new buffer is made.
+cv::Mat encoderPixels(const ImageData &image, const Encoding &encoding)
+{
+    cv::Mat pixels = image.mat();
+    if (pixels.channels() == 4 && !encoding.alpha)
+        pixels = image.fullMat(false);
+
+    int depth = pixels.depth();
+    if (depth == CV_32F || (depth == CV_16U && !encoding.deep))
+        depth = encoding.deep ? CV_16U : CV_8U;
+    if (depth != pixels.depth())
+        pixels = CvUtils::convert(pixels, depth);
+
+    const bool owned = pixels.data != image.mat().data;
+    cv::Mat result;
+    switch (pixels.channels()) {
+    case 3:
+        cv::cvtColor(pixels, owned ? pixels : result, cv::COLOR_RGB2BGR);
+        break;
+    case 4:
+        cv::cvtColor(pixels, owned ? pixels : result, cv::COLOR_RGBA2BGRA);
+        break;
+    default:
+        return pixels;
+    }
+    return owned ? pixels : result;
+}
+
+} // namespace
+
+OvImageWriter::OvImageWriter(QObject *parent)
+    : QObject(parent)
+{
+}
+
+OvImageWriter::~OvImageWriter() = default;
+
+void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath,
+                              const QString &outputPath, const QVariantMap &imageData,
+                              const QVariantMap &saveOptions)
+{
+    Q_UNUSED(imageData)
+    emit writeProgress(outputPath, 0.0f);
+    const auto fail = [&](const QString &reason) {
+        emit errorSaving(outputPath, QStringLiteral("Cannot save %1: %2")
+                                         .arg(QDir::toNativeSeparators(outputPath), reason));
+    };
+
+    if (!image || image->size().isEmpty()) {
+        fail(QStringLiteral("the image is empty"));
+        return;
+    }
+    const QString extension = QFileInfo(outputPath).suffix().toLower();
+    if (!OvImageUtils::supportedFileFormats().contains(extension)) {
+        fail(QStringLiteral("the format \"%1\" is not supported").arg(extension));
+        return;
+    }
+    const QFileInfo folder(QFileInfo(outputPath).absolutePath());
+    if (!folder.isDir()) {
+        fail(QStringLiteral("the folder does not exist"));
+        return;
+    }
+
+    const Encoding encoding = encodingFor(extension, saveOptions);
+    std::vector<uchar> encoded;
+    try {
+        const cv::Mat pixels = encoderPixels(*image, encoding);
+        emit writeProgress(outputPath, 0.3f);
+        if (!cv::imencode("." + extension.toStdString(), pixels, encoded, encoding.params))
+            encoded.clear();
+    } catch (const cv::Exception &e) {
+        qWarning() << "OvImageWriter: encoding failed" << e.what();
+        encoded.clear();
+    }
+    if (encoded.empty()) {
+        fail(QStringLiteral("the image could not be encoded as %1").arg(extension));
+        return;
+    }
+    emit writeProgress(outputPath, 0.6f);
+
+    const QByteArray withMetadata = MetadataCopier::copy(inputPath, encoded);
+    emit writeProgress(outputPath, 0.8f);
+    const char *bytes = withMetadata.isEmpty() ? reinterpret_cast<const char *>(encoded.data())
+                                               : withMetadata.constData();
+    const qint64 size = withMetadata.isEmpty() ? qint64(encoded.size()) : withMetadata.size();
+
+    // QSaveFile writes beside the target under a fresh name, syncs and renames over it; an
+    // unfinished file is removed when it goes out of scope.
+    QSaveFile file(outputPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, size) != size || !file.commit()) {
+        fail(file.errorString());
+        return;
+    }
+    emit writeProgress(outputPath, 1.0f);
+    emit imageSaved(outputPath, size);
+}
