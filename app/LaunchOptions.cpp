@@ -1,0 +1,57 @@
+#include "LaunchOptions.h"
+
+namespace {
+
+const QString AutoPrefix = QStringLiteral("--auto=");
+
+} // namespace
+
+LaunchOptions LaunchOptions::parse(const QStringList &arguments)
+{
+    LaunchOptions options;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        // The first element is the program, or the filter marker: never one of our options.
+        if (i == 0) {
+            options.remaining << arg;
+        } else if (arg == QLatin1String("--headless")) {
+            options.headless = true;
+        } else if (arg == QLatin1String("--verbose")) {
+            options.verbose = true;
+        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (arg.startsWith(AutoPrefix)) {
+            const QString name = arg.mid(AutoPrefix.size());
+            bool known = false;
+            options.operation = ImageOperation::fromName(name, &known);
+            options.autoRun = true;
+            if (!known)
+                options.error = QStringLiteral("unknown operation \"%1\" for --auto (use identity or enhance)").arg(name);
+        } else {
+            options.remaining << arg;
+        }
+    }
+    return options;
+}
+
+QString LaunchOptions::usage()
+{
+    return QStringLiteral(
+        "Usage: lumivex [options] [--editor=NAME] [FILE...]\n"
+        "       (started by a filter module: Orvane_Lumivex_PS_Plugin [options])\n"
+        "\n"
+        "The reference application of the Lumivex integrations library.\n"
+        "\n"
+        "Options:\n"
+        "  --auto=identity|enhance  headless run: load every announced image, apply the\n"
+        "                           operation, save it back (in place for an external\n"
+        "                           editor, into the host for a filter module) and exit;\n"
+        "                           exit code 0 when everything was saved, 1 otherwise\n"
+        "  --headless               no window (implies QT_QPA_PLATFORM=offscreen)\n"
+        "  --verbose                print every signal of the library as one line\n"
+        "  --help, -h               show this help\n"
+        "\n"
+        "Other arguments go to the library: --editor=NAME names the external editor,\n"
+        "everything else is an image file. A second interactive launch with the same\n"
+        "editor hands its files to the running instance and exits.\n");
+}

@@ -1,0 +1,28 @@
+#ifndef LAUNCHOPTIONS_H
+#define LAUNCHOPTIONS_H
+
+#include "ImageOperation.h"
+
+#include <QString>
+#include <QStringList>
+
+// The options that belong to lumivex itself. They are taken out of the command line before it
+// goes to OvIntegrations, which treats every argument it does not know as a file.
+class LaunchOptions
+{
+public:
+    static LaunchOptions parse(const QStringList &arguments);
+    static QString usage();
+
+    bool headless = false;
+    bool verbose = false;
+    bool help = false;
+    bool autoRun = false;
+    ImageOperation::Kind operation = ImageOperation::Identity;
+    // Set when an option of ours has a value we cannot use; the launch stops with it.
+    QString error;
+    // The command line for the library: the first element and every argument that is not ours.
+    QStringList remaining;
+};
+
+#endif // LAUNCHOPTIONS_H

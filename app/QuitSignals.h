@@ -1,0 +1,15 @@
+#ifndef QUITSIGNALS_H
+#define QUITSIGNALS_H
+
+class QCoreApplication;
+
+// Turns the system's polite stop requests (SIGTERM and SIGINT, console close and Ctrl+C) into a
+// normal quit of the event loop, so that cleanup() still hands a filter host its image back and
+// the handoff socket is closed instead of left behind.
+class QuitSignals
+{
+public:
+    static void install(QCoreApplication *app);
+};
+
+#endif // QUITSIGNALS_H
