@@ -1,0 +1,161 @@
+#ifndef SHAREDMEMORYCHANNEL_H
+#define SHAREDMEMORYCHANNEL_H
+
+#include "ChannelInfo.h"
+#include "ChannelLock.h"
+
+#include <QDebug>
+
+#include <boost/interprocess/mapped_region.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+// One named channel of the filter module: a data object holding the payload (and a guard
+// behind it) and an info object holding the payload size and the lock. The filter module
+// creates both; this side only opens, locks, verifies and, for a transient channel, removes them.
+template <typename Payload>
+class SharedMemoryChannel
+{
+public:
+    enum Code : int32_t {
+        Ok = 0,
+        Busy = 1,
+        NotOpen = -1001,
+        UnlockFailed = -1002,
+        AlreadyOpen = -1003,
+        GuardDamaged = -1005,
+        OpenFailed = -1006,
+    };
+
+    static constexpr std::size_t GuardSize = 16;
+    static constexpr unsigned char GuardByte = 0x08;
+
+    SharedMemoryChannel(const std::string &name, uint64_t size)
+        : shmDataName(name)
+        , shmInfoName(name + "Info")
+        , payloadSize(size)
+    {
+    }
+
+    ~SharedMemoryChannel() { close(); }
+
+    SharedMemoryChannel(const SharedMemoryChannel &) = delete;
+    SharedMemoryChannel &operator=(const SharedMemoryChannel &) = delete;
+
+    int32_t open()
+    {
+        qInfo() << "Opening shmInfoName" << shmInfoName.c_str() << "shmDataName" << shmDataName.c_str();
+        if (infoObject) {
+            qWarning() << "Already opened";
+            return AlreadyOpen;
+        }
+        using namespace boost::interprocess;
+        std::unique_ptr<shared_memory_object> info;
+        std::unique_ptr<shared_memory_object> dataObj;
+        try {
+            info = std::make_unique<shared_memory_object>(open_only, shmInfoName.c_str(), read_write);
+            dataObj = std::make_unique<shared_memory_object>(open_only, shmDataName.c_str(), read_write);
+        } catch (const std::exception &e) {
+            qCritical() << "Unable to allocate space for shared memory objects." << e.what();
+            return OpenFailed;
+        }
+        // Mapping failures are not the named objects' absence, but they leave nothing usable
+        // either; they are reported the same way rather than escaping as exceptions.
+        std::unique_ptr<mapped_region> infoMap;
+        std::unique_ptr<mapped_region> dataMap;
+        try {
+            infoMap = std::make_unique<mapped_region>(*info, read_write);
+            dataMap = std::make_unique<mapped_region>(*dataObj, read_write);
+        } catch (const std::exception &e) {
+            qCritical() << "Unable to allocate space for shared memory objects." << e.what();
+            return OpenFailed;
+        }
+        if (infoMap->get_size() < ChannelInfoMinimumSize) {
+            qCritical() << "Unable to allocate space for shared memory objects."
+                        << "info object too small:" << infoMap->get_size();
+            return OpenFailed;
+        }
+        infoObject = std::move(info);
+        dataObject = std::move(dataObj);
+        infoRegion = std::move(infoMap);
+        dataRegion = std::move(dataMap);
+        payload = static_cast<Payload *>(dataRegion->get_address());
+        infoPointer = static_cast<ChannelInfo *>(infoRegion->get_address());
+        payloadSize = infoPointer->dataSize;
+        return Ok;
+    }
+
+    int32_t tryLock()
+    {
+        if (!infoObject)
+            return NotOpen;
+        return ChannelLock::tryLock(infoPointer) == ChannelLock::Acquired ? Ok : Busy;
+    }
+
+    int32_t unlock()
+    {
+        if (!infoObject)
+            return NotOpen;
+        try {
+            ChannelLock::unlock(infoPointer);
+        } catch (...) {
+            return UnlockFailed;
+        }
+        return Ok;
+    }
+
+    // A payload size that reaches past the mapping counts as a damaged guard: the guard is
+    // not there to be read.
+    int32_t verify() const
+    {
+        if (!dataRegion || payloadSize > mappedSize() || mappedSize() - payloadSize < GuardSize)
+            return GuardDamaged;
+        const auto *guard = reinterpret_cast<const unsigned char *>(payload) + payloadSize;
+        for (std::size_t i = 0; i < GuardSize; ++i) {
+            if (guard[i] != GuardByte)
+                return GuardDamaged;
+        }
+        return Ok;
+    }
+
+    Payload *data() const { return payload; }
+    uint64_t size() const { return payloadSize; }
+    // Bytes actually mapped for the data object; the payload size comes from the other side
+    // and is only trusted up to this.
+    uint64_t mappedSize() const { return dataRegion ? dataRegion->get_size() : 0; }
+    ChannelInfo *info() const { return infoPointer; }
+    const std::string &name() const { return shmDataName; }
+
+    int32_t close()
+    {
+        using boost::interprocess::shared_memory_object;
+        if (infoObject || dataObject) {
+            shared_memory_object::remove(shmInfoName.c_str());
+            shared_memory_object::remove(shmDataName.c_str());
+        }
+        infoRegion.reset();
+        dataRegion.reset();
+        infoObject.reset();
+        dataObject.reset();
+        payload = nullptr;
+        infoPointer = nullptr;
+        return Ok;
+    }
+
+private:
+    std::string shmDataName;
+    std::string shmInfoName;
+    uint64_t payloadSize = 0;
+    Payload *payload = nullptr;
+    ChannelInfo *infoPointer = nullptr;
+    std::unique_ptr<boost::interprocess::shared_memory_object> infoObject;
+    std::unique_ptr<boost::interprocess::shared_memory_object> dataObject;
+    std::unique_ptr<boost::interprocess::mapped_region> infoRegion;
+    std::unique_ptr<boost::interprocess::mapped_region> dataRegion;
+};
+
+#endif // SHAREDMEMORYCHANNEL_H
