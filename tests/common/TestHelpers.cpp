@@ -4,7 +4,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QFile>
+
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 namespace TestHelpers {
 
@@ -43,6 +46,29 @@ bool runExifTool(const QStringList &args, const QString &path)
     process.start(QStringLiteral("exiftool"), QStringList(args) << QStringLiteral("-overwrite_original") << path);
     return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
+}
+
+bool writeRgbImage(const QString &path, const cv::Mat &rgb)
+{
+    cv::Mat encoderOrder = rgb;
+    if (rgb.channels() >= 3) {
+        encoderOrder.create(rgb.size(), rgb.type());
+        const int fromTo3[] = {0, 2, 1, 1, 2, 0};
+        const int fromTo4[] = {0, 2, 1, 1, 2, 0, 3, 3};
+        cv::mixChannels(&rgb, 1, &encoderOrder, 1, rgb.channels() == 4 ? fromTo4 : fromTo3,
+                        size_t(rgb.channels()));
+    }
+    return cv::imwrite(QFile::encodeName(path).toStdString(), encoderOrder);
+}
+
+QString exifToolValue(const QString &path, const QString &tag)
+{
+    QProcess process;
+    process.start(QStringLiteral("exiftool"),
+                  {QStringLiteral("-s3"), QStringLiteral("-n"), QLatin1Char('-') + tag, path});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 } // namespace TestHelpers

@@ -18,6 +18,14 @@ cv::Mat makePattern(int width, int height, int depth, int channels);
 // Runs ExifTool with `args` on `path` and waits for it; true when it exited 0.
 bool runExifTool(const QStringList &args, const QString &path);
 
+// Writes an image whose channels are in R, G, B(, A) order with OpenCV, which expects blue
+// first; gray images are written as they are. True when the file was written.
+bool writeRgbImage(const QString &path, const cv::Mat &rgb);
+
+// The value of one tag as ExifTool prints it with -s3 -n (numeric, no label), trimmed; empty
+// when the tag is absent or ExifTool failed. `tag` is the bare name, e.g. "Orientation".
+QString exifToolValue(const QString &path, const QString &tag);
+
 } // namespace TestHelpers
 
 #endif // TESTHELPERS_H
