@@ -48,11 +48,27 @@ bool runExifTool(const QStringList &args, const QString &path)
         && process.exitCode() == 0;
 }
 
+bool runExifToolBatch(const QList<QStringList> &commands)
+{
+    QByteArray argumentLines;
+    for (const QStringList &command : commands) {
+        for (const QString &argument : command)
+            argumentLines += argument.toUtf8() + '\n';
+        argumentLines += "-overwrite_original\n-execute\n";
+    }
+    QProcess process;
+    process.start(QStringLiteral("exiftool"), {QStringLiteral("-@"), QStringLiteral("-")});
+    process.write(argumentLines);
+    process.closeWriteChannel();
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
 bool writeRgbImage(const QString &path, const cv::Mat &rgb)
 {
     cv::Mat encoderOrder = rgb;
     if (rgb.channels() >= 3) {
-        encoderOrder.create(rgb.size(), rgb.type());
+        encoderOrder = cv::Mat(rgb.size(), rgb.type());
         const int fromTo3[] = {0, 2, 1, 1, 2, 0};
         const int fromTo4[] = {0, 2, 1, 1, 2, 0, 3, 3};
         cv::mixChannels(&rgb, 1, &encoderOrder, 1, rgb.channels() == 4 ? fromTo4 : fromTo3,

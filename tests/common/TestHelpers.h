@@ -2,6 +2,7 @@
 #define TESTHELPERS_H
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <opencv2/core/mat.hpp>
@@ -17,6 +18,10 @@ cv::Mat makePattern(int width, int height, int depth, int channels);
 
 // Runs ExifTool with `args` on `path` and waits for it; true when it exited 0.
 bool runExifTool(const QStringList &args, const QString &path);
+
+// Runs several ExifTool commands in one process (each list: arguments then the file, as on a
+// command line); one start-up instead of many keeps tests fast. True when ExifTool exited 0.
+bool runExifToolBatch(const QList<QStringList> &commands);
 
 // Writes an image whose channels are in R, G, B(, A) order with OpenCV, which expects blue
 // first; gray images are written as they are. True when the file was written.
