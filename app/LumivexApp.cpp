@@ -1,0 +1,117 @@
+#include "LumivexApp.h"
+
+#include "Console.h"
+#include "HeadlessRun.h"
+#include "LumivexWindow.h"
+#include "OvIntegrations.h"
+#include "OvIntercom.h"
+#include "QuitSignals.h"
+#include "SignalPrinter.h"
+#include "ViewController.h"
+
+#include <QApplication>
+#include <QQuickWindow>
+#include <QTextStream>
+
+#include <memory>
+
+namespace {
+
+QStringList rawArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+} // namespace
+
+int LumivexApp::run(int &argc, char **argv)
+{
+    // Help, errors and the platform are settled before QApplication exists: neither --help nor
+    // a headless run may need a display, whatever the environment says.
+    const LaunchOptions early = LaunchOptions::parse(rawArguments(argc, argv));
+    if (early.help) {
+        QTextStream(stdout) << LaunchOptions::usage();
+        return 0;
+    }
+    if (!early.error.isEmpty()) {
+        Console::error(early.error);
+        QTextStream(stderr) << LaunchOptions::usage();
+        return 2;
+    }
+    if ((early.headless || early.autoRun) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lumivex"));
+    QApplication::setOrganizationName(QStringLiteral("Orvane"));
+    const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
+    QuitSignals::install(&app);
+
+    OvIntegrations integrations(options.remaining);
+    OvIntercom intercom;
+    std::unique_ptr<SignalPrinter> printer;
+    if (options.verbose) {
+        printer = std::make_unique<SignalPrinter>(&integrations, &intercom);
+        Console::line(QStringLiteral("started %1").arg(SignalPrinter::describe(&integrations)));
+    }
+    if (handedOff(options, integrations, intercom))
+        return 0;
+    QObject::connect(&intercom, &OvIntercom::mergeInstance, &integrations, &OvIntegrations::mergeInstance);
+
+    integrations.setup(&app, &intercom);
+    integrations.start();
+    return options.autoRun || options.headless ? runHeadless(options, integrations) : runWindow(integrations);
+}
+
+bool LumivexApp::handedOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom)
+{
+    // A batch run works on its own files only; it neither hands off nor takes over.
+    if (options.autoRun || !integrations.canMergeInstance())
+        return false;
+    const QString key = integrations.mergableInstanceKey();
+    const QString data = integrations.getDataForMerging();
+    if (!data.isEmpty() && intercom.handOff(key, data)) {
+        Console::line(QStringLiteral("handed %1 file(s) over to the running instance for %2")
+                          .arg(data.split(QStringLiteral("::"), Qt::SkipEmptyParts).size())
+                          .arg(Console::quoted(key)));
+        integrations.cleanup();
+        return true;
+    }
+    if (intercom.listen(key))
+        Console::line(QStringLiteral("listening for other launches on %1").arg(Console::quoted(intercom.serverName())));
+    else
+        qWarning() << "Could not take the instance name for" << key << "- later launches will run on their own";
+    return false;
+}
+
+int LumivexApp::runHeadless(const LaunchOptions &options, OvIntegrations &integrations)
+{
+    if (!options.autoRun) {
+        // No window and no batch: stay up for handoffs and file events until asked to stop.
+        const int code = QApplication::exec();
+        integrations.cleanup();
+        return code;
+    }
+    HeadlessRun headless(&integrations, options.operation);
+    QObject::connect(&headless, &HeadlessRun::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);
+    headless.begin();
+    return QApplication::exec();
+}
+
+int LumivexApp::runWindow(OvIntegrations &integrations)
+{
+    LumivexWindow window(&integrations);
+    if (!window.load()) {
+        for (const QString &error : window.errors())
+            Console::error(error);
+        integrations.cleanup();
+        return 1;
+    }
+    QObject::connect(window.controller(), &ViewController::deliveredToHost, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    const int code = QApplication::exec();
+    integrations.cleanup();
+    return code;
+}

@@ -1,0 +1,24 @@
+#ifndef LUMIVEXAPP_H
+#define LUMIVEXAPP_H
+
+#include "LaunchOptions.h"
+
+#include <QStringList>
+
+class OvIntegrations;
+class OvIntercom;
+
+// One launch of lumivex, from the command line to the exit code: options, the integration
+// object, the handoff to a running instance, then the window or the headless run.
+class LumivexApp
+{
+public:
+    static int run(int &argc, char **argv);
+
+private:
+    static bool handedOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom);
+    static int runHeadless(const LaunchOptions &options, OvIntegrations &integrations);
+    static int runWindow(OvIntegrations &integrations);
+};
+
+#endif // LUMIVEXAPP_H

@@ -1,0 +1,65 @@
+#include "LumivexWindow.h"
+
+#include "ImagePreviewProvider.h"
+#include "OvIntegrations.h"
+#include "ViewController.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+LumivexWindow::LumivexWindow(OvIntegrations *integrations, QObject *parent)
+    : QObject(parent)
+    , m_integrations(integrations)
+{
+}
+
+LumivexWindow::~LumivexWindow()
+{
+    // QML bindings still read the controller while the engine tears the window down.
+    m_engine.reset();
+    delete m_controller;
+}
+
+void LumivexWindow::chooseRenderer()
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
+
+bool LumivexWindow::load()
+{
+    chooseRenderer();
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    connect(m_engine.get(), &QQmlApplicationEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
+        for (const QQmlError &warning : warnings)
+            m_errors << warning.toString();
+    });
+    // The engine owns the provider; the controller only hands it new pictures.
+    auto *provider = new ImagePreviewProvider;
+    m_controller = new ViewController(m_integrations, provider);
+    m_engine->addImageProvider(QStringLiteral("lumivex"), provider);
+    m_engine->rootContext()->setContextProperty(QStringLiteral("integrations"), m_integrations);
+    m_engine->rootContext()->setContextProperty(QStringLiteral("viewer"), m_controller);
+    m_engine->load(QUrl(QStringLiteral("qrc:/lumivex/Main.qml")));
+    return window() != nullptr;
+}
+
+QStringList LumivexWindow::errors() const
+{
+    return m_errors;
+}
+
+QQuickWindow *LumivexWindow::window() const
+{
+    if (!m_engine || m_engine->rootObjects().isEmpty())
+        return nullptr;
+    return qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+}
+
+ViewController *LumivexWindow::controller() const
+{
+    return m_controller;
+}
