@@ -1,0 +1,86 @@
+#include "PSTestSupport.h"
+
+#include "TestHelpers.h"
+
+#include <QDir>
+
+namespace PSTestSupport {
+
+QString runnerPath()
+{
+    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("psbackendrunner"));
+}
+
+QString filterHostPath()
+{
+    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("ovfilterhost"));
+}
+
+ProcessResult collect(QProcess &process, int timeoutMs)
+{
+    ProcessResult result;
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitStatus = process.exitStatus();
+    result.exitCode = process.exitCode();
+    result.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
+    result.standardError = QString::fromUtf8(process.readAllStandardError());
+    const QStringList lines = result.standardOutput.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq > 0 && !line.startsWith(QLatin1String("ovfilterhost:")))
+            result.values.insert(line.left(eq), line.mid(eq + 1));
+    }
+    return result;
+}
+
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(10000))
+        return ProcessResult();
+    return collect(process, timeoutMs);
+}
+
+HostImage makeHostImage(int width, int height, bool gray, bool mask)
+{
+    HostImage image;
+    image.width = width;
+    image.height = height;
+    image.gray = gray;
+    for (int k = 0; k < 3; ++k) {
+        image.planes[k] = cv::Mat(height, width, CV_16UC1);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int value = gray ? (x * 97 + y * 31) : (x * 97 + y * 31 + k * 5003);
+                image.planes[k].at<uint16_t>(y, x) = uint16_t(value % 32768);
+            }
+        }
+    }
+    if (mask) {
+        image.mask = cv::Mat(height, width, CV_16UC1);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                image.mask.at<uint16_t>(y, x) = uint16_t((32767 - x * 13 - y * 7 + 65536) % 32768);
+        }
+    }
+    return image;
+}
+
+bool createReleasedSession(FilterHostSession &session, const HostImage &image, const HostSetup &setup)
+{
+    FilterHostSession::removeStaleChannels();
+    QString error;
+    if (!session.create(image, setup, &error)) {
+        qWarning() << error;
+        return false;
+    }
+    session.releaseLocks();
+    return true;
+}
+
+} // namespace PSTestSupport

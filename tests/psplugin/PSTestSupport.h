@@ -1,0 +1,43 @@
+#ifndef PSTESTSUPPORT_H
+#define PSTESTSUPPORT_H
+
+#include "FilterHostSession.h"
+#include "HostImage.h"
+
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// Pieces shared by the filter-host tests: synthetic host images, and running the back-end
+// runner or the filter-module stand-in as real child processes.
+namespace PSTestSupport {
+
+struct ProcessResult
+{
+    bool finished = false;
+    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+    int exitCode = -1;
+    QString standardOutput;
+    QString standardError;
+    // "key=value" lines of the standard output, last one wins.
+    QMap<QString, QString> values;
+};
+
+QString runnerPath();
+QString filterHostPath();
+
+// Runs a program to its end (at most `timeoutMs`) and collects its output.
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 60000);
+ProcessResult collect(QProcess &process, int timeoutMs = 60000);
+
+// A host image whose samples cover the host's scale; plane k and the mask differ from each other.
+HostImage makeHostImage(int width, int height, bool gray, bool mask);
+
+// Creates the channels for `image`, fills them and lets go of the locks, as a filter module does
+// just after starting the application.
+bool createReleasedSession(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
+
+} // namespace PSTestSupport
+
+#endif // PSTESTSUPPORT_H

@@ -1,0 +1,96 @@
+#include "HostChannel.h"
+
+#include "ChannelLock.h"
+#include "ThreadId.h"
+
+#include <boost/interprocess/mapped_region.hpp>
+#include <boost/interprocess/permissions.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
+
+#include <atomic>
+#include <cstring>
+#include <exception>
+
+namespace bip = boost::interprocess;
+
+namespace {
+
+// Boost's default would let every user of the machine read the host's image.
+bip::permissions ownerOnly()
+{
+    bip::permissions perm;
+    perm.set_permissions(0600);
+    return perm;
+}
+
+} // namespace
+
+HostChannel::HostChannel(const std::string &name)
+    : dataName(name)
+    , infoName(name + "Info")
+{
+}
+
+HostChannel::~HostChannel() = default;
+
+bool HostChannel::create(uint64_t dataSize, QString *error)
+{
+    try {
+        infoObject = std::make_unique<bip::shared_memory_object>(bip::create_only, infoName.c_str(),
+                                                                 bip::read_write, ownerOnly());
+        infoObject->truncate(sizeof(ChannelInfo));
+        dataObject = std::make_unique<bip::shared_memory_object>(bip::create_only, dataName.c_str(),
+                                                                 bip::read_write, ownerOnly());
+        dataObject->truncate(static_cast<bip::offset_t>(dataSize + GuardSize));
+        infoRegion = std::make_unique<bip::mapped_region>(*infoObject, bip::read_write);
+        dataRegion = std::make_unique<bip::mapped_region>(*dataObject, bip::read_write);
+    } catch (const std::exception &e) {
+        if (error)
+            *error = QStringLiteral("cannot create shared memory %1: %2")
+                         .arg(QString::fromStdString(dataName), QString::fromUtf8(e.what()));
+        return false;
+    }
+    payloadSize = dataSize;
+    payload = static_cast<unsigned char *>(dataRegion->get_address());
+    infoWords = static_cast<ChannelInfo *>(infoRegion->get_address());
+    std::memset(guard(), GuardByte, GuardSize);
+    infoWords->dataSize = dataSize;
+    ChannelLock::initialize(infoWords);
+    return true;
+}
+
+void HostChannel::remove()
+{
+    dataRegion.reset();
+    infoRegion.reset();
+    dataObject.reset();
+    infoObject.reset();
+    payload = nullptr;
+    infoWords = nullptr;
+    removeNamed(dataName);
+}
+
+bool HostChannel::removeNamed(const std::string &name)
+{
+    const bool info = bip::shared_memory_object::remove((name + "Info").c_str());
+    const bool data = bip::shared_memory_object::remove(name.c_str());
+    return info || data;
+}
+
+bool HostChannel::tryLock()
+{
+    return ChannelLock::tryLock(infoWords) == ChannelLock::Acquired;
+}
+
+void HostChannel::unlock()
+{
+    ChannelLock::unlock(infoWords);
+}
+
+bool HostChannel::isHeldByOther() const
+{
+    if (!ChannelLock::isHeld(infoWords))
+        return false;
+    const auto &owner = reinterpret_cast<const std::atomic<uint32_t> &>(infoWords->lockOwner);
+    return owner.load(std::memory_order_acquire) != currentThreadId();
+}

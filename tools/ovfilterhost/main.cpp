@@ -1,0 +1,143 @@
+// ovfilterhost: plays the host editor's filter module so that a filter run can be made without
+// a host. See --help.
+
+#include "FilterHostRun.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace {
+
+const char *const HelpText = R"(Usage: ovfilterhost [options] INPUT_IMAGE OUTPUT_IMAGE -- PROGRAM [ARGS...]
+
+Plays the host editor's filter module for one filter run:
+  1. reads INPUT_IMAGE (8 or 16 bits per sample; gray, RGB or RGBA; alpha becomes the mask
+     plane) and converts it to the host's 15-bit scale (32767 = full intensity);
+  2. removes channels left behind by an earlier run (with a warning), then creates the channels
+     __orvaneLumivex_param, _plane0.._plane2, _mask (only with alpha) and _srcIcc, each with its
+     info object (dataSize, a free lock) and a 16-byte guard of 0x08 behind the payload; all
+     objects are readable and writable by the current user only (mode 0600);
+  3. takes the param, plane and mask locks, fills the record, the planes, the mask, the ICC
+     profile and the settings block (status starts as 255, meaning "not touched");
+  4. starts PROGRAM with argv[0] = "Orvane_Lumivex_PS_Plugin" followed by ARGS (PROGRAM is looked
+     up in PATH when it holds no directory), then releases its locks;
+  5. waits until the program holds the param lock and then until it can take that lock back (the
+     program's cleanup released it), or until the program has ended; then waits for the program
+     to end (at most until the time limit, after which the program is killed);
+  6. reads status and errorMessage; on status 0 writes the planes (and the mask as alpha) to
+     OUTPUT_IMAGE with 16 bits per sample; with --settings-out writes the settings block as JSON
+     (status 0 or 1); removes every channel it created;
+  7. prints one summary line on standard output:
+       ovfilterhost: status=N message="TEXT" host="NAME" exit=CODE output="PATH"
+     where NAME is taken from a line "hostDisplayName=NAME" in the program's standard output (the
+     program's output is passed through), CODE is the program's exit code (255 for exit(-1),
+     128+signal when a signal ended it) and PATH is empty unless status is 0.
+
+Exit codes:
+  0  status 0: the program delivered an image
+  1  status 1: the run ended without a saved image
+  2  status 2: the program reported a failure (its message is printed on standard error)
+  3  the program ended (or ran out of time) without releasing the param lock or writing a status
+  4  usage or input error of ovfilterhost itself (bad option, unreadable file, program not found)
+
+Settings JSON (--settings-in, --settings-out): an object with the keys "version" (integer),
+"Denoise", "Sharpen", "Enhance", "Face Recovery", "subjectSettings" and "maskStrokes". On input a
+value may be a string (stored as it is) or an object/array (stored as compact JSON). On output
+every text field is a string, and "settingsWritten" gives the block's written flag.
+)";
+
+bool parseVersion(const QString &text, HostSetup *setup)
+{
+    const QRegularExpression pattern(QStringLiteral("^(-?\\d+)\\.(-?\\d+)\\.(-?\\d+)$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return false;
+    setup->versionMajor = match.captured(1).toInt();
+    setup->versionMinor = match.captured(2).toInt();
+    setup->versionPatch = match.captured(3).toInt();
+    return true;
+}
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "ovfilterhost: %s\nTry ovfilterhost --help.\n", message.toLocal8Bit().constData());
+    return FilterHostRun::UsageError;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments();
+    const qsizetype separator = arguments.indexOf(QStringLiteral("--"));
+    const QStringList programPart = separator >= 0 ? arguments.mid(separator + 1) : QStringList();
+    if (separator >= 0)
+        arguments = arguments.mid(0, separator);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Stand-in for the host editor's filter module."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption signature(QStringLiteral("signature"), QStringLiteral("Host signature, 4 characters in reading order (default 8BIM)."), QStringLiteral("SIG"), QStringLiteral("8BIM"));
+    const QCommandLineOption processName(QStringLiteral("process-name"), QStringLiteral("Host executable name (default Photoshop.exe)."), QStringLiteral("NAME"), QStringLiteral("Photoshop.exe"));
+    const QCommandLineOption hostVersion(QStringLiteral("host-version"), QStringLiteral("Host version MAJOR.MINOR.PATCH (default 24.1.0)."), QStringLiteral("VERSION"), QStringLiteral("24.1.0"));
+    const QCommandLineOption runMode(QStringLiteral("run-mode"), QStringLiteral("Run mode byte, 0 = silent (default 1)."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption gray(QStringLiteral("gray"), QStringLiteral("Send a gray image (colour input is converted)."));
+    const QCommandLineOption noMask(QStringLiteral("no-mask"), QStringLiteral("Send no mask plane even if the input has alpha."));
+    const QCommandLineOption icc(QStringLiteral("icc"), QStringLiteral("ICC profile file to send."), QStringLiteral("FILE"));
+    const QCommandLineOption settingsIn(QStringLiteral("settings-in"), QStringLiteral("Fill the settings block from this JSON object."), QStringLiteral("FILE"));
+    const QCommandLineOption settingsOut(QStringLiteral("settings-out"), QStringLiteral("Write the returned settings block as JSON."), QStringLiteral("FILE"));
+    const QCommandLineOption rowPadding(QStringLiteral("row-padding"), QStringLiteral("Unused bytes behind each plane row (default 0)."), QStringLiteral("BYTES"), QStringLiteral("0"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the program (default 300)."), QStringLiteral("SECONDS"), QStringLiteral("300"));
+    parser.addOptions({help, signature, processName, hostVersion, runMode, gray, noMask, icc, settingsIn,
+                       settingsOut, rowPadding, timeout});
+    parser.addPositionalArgument(QStringLiteral("INPUT_IMAGE"), QStringLiteral("Image sent to the program."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT_IMAGE"), QStringLiteral("Where the delivered image is written."));
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(HelpText, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.positionalArguments().size() != 2)
+        return usageError(QStringLiteral("expected INPUT_IMAGE and OUTPUT_IMAGE before --"));
+    if (programPart.isEmpty())
+        return usageError(QStringLiteral("expected -- PROGRAM [ARGS...]"));
+
+    FilterHostOptions options;
+    options.inputImage = parser.positionalArguments().at(0);
+    options.outputImage = parser.positionalArguments().at(1);
+    options.program = programPart.first();
+    options.programArgs = programPart.mid(1);
+    options.iccFile = parser.value(icc);
+    options.settingsIn = parser.value(settingsIn);
+    options.settingsOut = parser.value(settingsOut);
+    options.gray = parser.isSet(gray);
+    options.noMask = parser.isSet(noMask);
+    options.setup.signature = parser.value(signature);
+    options.setup.processName = parser.value(processName);
+    if (options.setup.signature.size() != 4)
+        return usageError(QStringLiteral("--signature needs exactly 4 characters"));
+    if (!parseVersion(parser.value(hostVersion), &options.setup))
+        return usageError(QStringLiteral("--host-version needs MAJOR.MINOR.PATCH"));
+    bool ok = false;
+    const int mode = parser.value(runMode).toInt(&ok);
+    if (!ok || mode < 0 || mode > 255)
+        return usageError(QStringLiteral("--run-mode needs a number from 0 to 255"));
+    options.setup.runMode = uint8_t(mode);
+    options.setup.rowPadding = parser.value(rowPadding).toUInt(&ok);
+    if (!ok || options.setup.rowPadding > 4096)
+        return usageError(QStringLiteral("--row-padding needs a number from 0 to 4096"));
+    options.timeoutSeconds = parser.value(timeout).toInt(&ok);
+    if (!ok || options.timeoutSeconds <= 0)
+        return usageError(QStringLiteral("--timeout needs a positive number of seconds"));
+
+    FilterHostRun run(options);
+    return run.run();
+}
