@@ -87,4 +87,24 @@ QString exifToolValue(const QString &path, const QString &tag)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags)
+{
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("-n")};
+    for (const QString &tag : tags)
+        arguments << QLatin1Char('-') + tag;
+    QProcess process;
+    process.start(QStringLiteral("exiftool"), arguments << path);
+    QMap<QString, QString> values;
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return values;
+    // Lines read "Tag<blanks>: value".
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon > 0)
+            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed());
+    }
+    return values;
+}
+
 } // namespace TestHelpers

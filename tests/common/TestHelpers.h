@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QList>
+#include <QMap>
 #include <QStringList>
 
 #include <opencv2/core/mat.hpp>
@@ -30,6 +31,10 @@ bool writeRgbImage(const QString &path, const cv::Mat &rgb);
 // The value of one tag as ExifTool prints it with -s3 -n (numeric, no label), trimmed; empty
 // when the tag is absent or ExifTool failed. `tag` is the bare name, e.g. "Orientation".
 QString exifToolValue(const QString &path, const QString &tag);
+
+// Several tags of one file in one ExifTool run: bare tag name to value (numeric, -n); absent tags
+// are missing from the map.
+QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags);
 
 } // namespace TestHelpers
 
