@@ -483,13 +483,17 @@ void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
 
     QStringList order;
     QVariantMap seenByLoadedHandler;
+    QVariantMap seenByChangedHandler;
     QObject::connect(facade.get(), &OvIntegrations::pluginImageLoaded,
                      [&](const QString &id, const QVariantMap &) {
                          order << QStringLiteral("pluginImageLoaded ") + id;
                          seenByLoadedHandler = facade->imagedata();
                      });
     QObject::connect(facade.get(), &OvIntegrations::imagedataChanged,
-                     [&] { order << QStringLiteral("imagedataChanged"); });
+                     [&] {
+                         order << QStringLiteral("imagedataChanged");
+                         seenByChangedHandler = facade->imagedata();
+                     });
 
     const QVariantMap other{{QStringLiteral("name"), QStringLiteral("other")}};
     const QVariantMap first{{QStringLiteral("name"), QStringLiteral("first")}};
@@ -506,6 +510,7 @@ void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
     QCOMPARE(order, (QStringList{QStringLiteral("pluginImageLoaded current"),
                                  QStringLiteral("imagedataChanged")}));
     QVERIFY(seenByLoadedHandler.isEmpty());
+    QCOMPARE(seenByChangedHandler, first);
     QCOMPARE(facade->imagedata(), first);
     QCOMPARE(facade->property("imagedata").toMap(), first);
 
@@ -517,6 +522,7 @@ void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
                                  QStringLiteral("pluginImageLoaded current"),
                                  QStringLiteral("imagedataChanged")}));
     QCOMPARE(seenByLoadedHandler, first);
+    QCOMPARE(seenByChangedHandler, second);
     QCOMPARE(facade->imagedata(), second);
 }
 
