@@ -78,12 +78,9 @@ bool OvIntercom::listen(const QString &key)
     }
     if (m_server->isListening())
         m_server->close();
-    if (m_server->listen(name))
-        return true;
-    if (m_server->serverError() != QAbstractSocket::AddressInUseError)
-        return false;
-    // The name exists. If an instance answers on it, it is alive and owns the name; otherwise
-    // it was left by an instance that died without closing it.
+    // Whoever answers on the name is alive and owns it. Otherwise the name is free or was left
+    // by an instance that died; it is cleared first because listening with access options
+    // replaces an existing socket file instead of failing on it.
     if (isAnswering(name))
         return false;
     QLocalServer::removeServer(name);

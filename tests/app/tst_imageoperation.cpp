@@ -1,0 +1,180 @@
+#include "ImageOperation.h"
+#include "SampleImage.h"
+
+#include "imaging/CvUtils.h"
+
+#include <QtTest>
+
+#include <opencv2/imgproc.hpp>
+
+// The demo enhancement: a new image of the same shape, visibly more contrast and detail, colour
+// and alpha kept, input untouched.
+class tst_ImageOperation : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Mean absolute Laplacian of the luminance: how much fine detail the eye sees.
+    static double detail(const cv::Mat &image)
+    {
+        const cv::Mat grey = luminance(image);
+        cv::Mat laplacian;
+        cv::Laplacian(grey, laplacian, CV_32F);
+        return cv::mean(cv::abs(laplacian))[0];
+    }
+
+    static double spread(const cv::Mat &image)
+    {
+        cv::Scalar mean, deviation;
+        cv::meanStdDev(luminance(image), mean, deviation);
+        return deviation[0];
+    }
+
+    static cv::Mat luminance(const cv::Mat &image)
+    {
+        cv::Mat f = CvUtils::convert(image, CV_32F);
+        std::vector<cv::Mat> planes;
+        cv::split(f, planes);
+        if (planes.size() < 3)
+            return planes[0];
+        return 0.2126 * planes[0] + 0.7152 * planes[1] + 0.0722 * planes[2];
+    }
+
+    static cv::Mat sample(int depth, int channels)
+    {
+        const cv::Mat rgb = SampleImage::landscape(320, 200);
+        cv::Mat shaped;
+        if (channels == 1)
+            cv::cvtColor(rgb, shaped, cv::COLOR_RGB2GRAY);
+        else if (channels == 4)
+            cv::cvtColor(rgb, shaped, cv::COLOR_RGB2RGBA);
+        else
+            shaped = rgb;
+        if (channels == 4) {
+            // An alpha ramp, so that a lost or altered alpha shows.
+            for (int y = 0; y < shaped.rows; ++y)
+                for (int x = 0; x < shaped.cols; ++x)
+                    shaped.at<cv::Vec4b>(y, x)[3] = cv::saturate_cast<uchar>(x * 255 / shaped.cols);
+        }
+        return CvUtils::convert(shaped, depth);
+    }
+
+private slots:
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("identity") << "identity" << true << int(ImageOperation::Identity);
+        QTest::newRow("enhance") << "enhance" << true << int(ImageOperation::Enhance);
+        QTest::newRow("capitalised") << "Enhance" << false << int(ImageOperation::Identity);
+        QTest::newRow("empty") << "" << false << int(ImageOperation::Identity);
+    }
+
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, known);
+        QFETCH(int, kind);
+        bool isKnown = !known;
+        QCOMPARE(int(ImageOperation::fromName(name, &isKnown)), kind);
+        QCOMPARE(isKnown, known);
+        if (known)
+            QCOMPARE(ImageOperation::name(ImageOperation::Kind(kind)), name);
+    }
+
+    void enhanceKeepsShapeAndImproves_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("8-bit RGB") << CV_8U << 3;
+        QTest::newRow("16-bit RGBA, filter host") << CV_16U << 4;
+        QTest::newRow("float RGB") << CV_32F << 3;
+        QTest::newRow("8-bit grey") << CV_8U << 1;
+    }
+
+    void enhanceKeepsShapeAndImproves()
+    {
+        QFETCH(int, depth);
+        QFETCH(int, channels);
+        const cv::Mat input = sample(depth, channels);
+        const cv::Mat before = input.clone();
+
+        const cv::Mat output = ImageOperation::enhance(input);
+
+        QCOMPARE(output.rows, input.rows);
+        QCOMPARE(output.cols, input.cols);
+        QCOMPARE(output.type(), input.type());
+        QCOMPARE(cv::norm(input, before, cv::NORM_INF), 0.0);
+        QVERIFY2(detail(output) > 1.5 * detail(input),
+                 qPrintable(QStringLiteral("detail %1 -> %2").arg(detail(input)).arg(detail(output))));
+        QVERIFY2(spread(output) > 1.04 * spread(input),
+                 qPrintable(QStringLiteral("spread %1 -> %2").arg(spread(input)).arg(spread(output))));
+        if (channels == 4) {
+            cv::Mat alphaIn, alphaOut;
+            cv::extractChannel(input, alphaIn, 3);
+            cv::extractChannel(output, alphaOut, 3);
+            QCOMPARE(cv::norm(alphaIn, alphaOut, cv::NORM_INF), 0.0);
+        }
+        if (depth == CV_32F) {
+            double low = 0, high = 0;
+            cv::minMaxIdx(output, &low, &high);
+            QVERIFY(low >= 0.0 && high <= 1.0);
+        }
+    }
+
+    void enhanceKeepsHue()
+    {
+        // A red patch stays red and a blue one blue: only lightness is equalised.
+        cv::Mat input(120, 160, CV_8UC3, cv::Scalar(90, 110, 130));
+        input(cv::Rect(0, 0, 80, 120)).setTo(cv::Scalar(170, 80, 70));
+        const cv::Mat output = ImageOperation::enhance(input);
+        const cv::Scalar left = cv::mean(output(cv::Rect(10, 10, 60, 100)));
+        const cv::Scalar right = cv::mean(output(cv::Rect(90, 10, 60, 100)));
+        QVERIFY2(left[0] > left[1] + 40 && left[0] > left[2] + 40, "red patch lost its hue");
+        QVERIFY2(right[2] > right[0] + 20, "blue patch lost its hue");
+    }
+
+    void applyMakesANewImageOrHandsTheSameBack()
+    {
+        const auto image = std::make_shared<ImageData>(sample(CV_8U, 3), cv::Mat());
+        QCOMPARE(ImageOperation::apply(ImageOperation::Identity, image), image);
+
+        const auto enhanced = ImageOperation::apply(ImageOperation::Enhance, image);
+        QVERIFY(enhanced);
+        QVERIFY(enhanced != image);
+        QCOMPARE(enhanced->size(), image->size());
+        QVERIFY(cv::norm(enhanced->mat(), image->mat(), cv::NORM_L1) > 0);
+        QVERIFY(!ImageOperation::apply(ImageOperation::Enhance, nullptr));
+    }
+
+    void applyWorksOnTheCroppedRegion()
+    {
+        const auto image = std::make_shared<ImageData>(sample(CV_16U, 4), cv::Mat());
+        image->crop(QRectF(0.25, 0.5, 0.5, 0.25));
+        const auto enhanced = ImageOperation::apply(ImageOperation::Enhance, image);
+        QCOMPARE(enhanced->size(), QSize(160, 50));
+        QCOMPARE(enhanced->fullSize(), QSize(160, 50));
+    }
+
+    void tinyImages_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("1x1") << 1 << 1;
+        QTest::newRow("3x200") << 3 << 200;
+    }
+
+    void tinyImages()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        const cv::Mat input(height, width, CV_8UC3, cv::Scalar(30, 60, 90));
+        const cv::Mat output = ImageOperation::enhance(input);
+        QCOMPARE(output.size(), input.size());
+        QCOMPARE(output.type(), input.type());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ImageOperation)
+#include "tst_imageoperation.moc"
