@@ -3,12 +3,26 @@
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
 
+#include "PSPlaneTransfer.h"
+#include "imaging/ImageData.h"
+
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <cstdlib>
 #include <cstring>
 
@@ -222,27 +236,225 @@ QSize PSPluginData::imageSize(const QString &)
     return QSize(static_cast<int>(record->width), static_cast<int>(record->height));
 }
 
-void PSPluginData::loadImage(const QString &, bool)
+void PSPluginData::loadImage(const QString &id, bool)
 {
+    if (!cachedImageData.isEmpty())
+        Q_EMIT imageLoaded(id, cachedImageData);
+    qDebug() << "QImage PSPluginData::loadImage()" << "grayscale:" << int(record->grayscale) << "alpha:"
+             << (maskData != nullptr);
+    loading = true;
+    Q_EMIT isLoadingChanged(true);
+
+    PlaneView view;
+    view.width = record->width;
+    view.height = record->height;
+    view.rowBytes = record->rowBytes;
+    for (int k = 0; k < 3; ++k)
+        view.planes[k] = record->grayscale != 0 ? planeData[0] : planeData[k];
+    view.mask = maskData;
+
+    const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
+    PSPlaneTransfer::LoadStatistics values;
+    cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &values : nullptr);
+    if (logValues) {
+        qDebug() << "loadingImage pre-process min" << double(values.rawMin) << "max" << double(values.rawMax);
+        qDebug() << "top left" << values.rawTopLeft[0] << values.rawTopLeft[1] << values.rawTopLeft[2]
+                 << values.rawTopLeft[3];
+        qDebug() << "loadingImage post-process min" << double(values.scaledMin) << "max" << double(values.scaledMax);
+        qDebug() << "top left" << values.scaledTopLeft[0] << values.scaledTopLeft[1] << values.scaledTopLeft[2]
+                 << values.scaledTopLeft[3];
+    }
+
+    QVariantMap metadata;
+    metadata.insert(QStringLiteral("EXIF:SamplesPerPixel"), record->grayscale != 0 ? 1 : 3);
+    if (record->iccProfileSize != 0)
+        metadata.insert(QStringLiteral("ICC_Profile:ICC_Profile"), iccProfile);
+
+    auto image = std::make_shared<ImageData>(converted, cv::Mat());
+    const QString thumbnailPath =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    writeThumbnail(converted, thumbnailPath);
+
+    cachedImageData.insert(QStringLiteral("thumbnail"), thumbnailPath);
+    cachedImageData.insert(QStringLiteral("image"), QVariant::fromValue(image));
+    cachedImageData.insert(QStringLiteral("uid"), QStringLiteral("psplugin image"));
+    cachedImageData.insert(QStringLiteral("filepath"), hostDisplayName + QStringLiteral(" Image"));
+    cachedImageData.insert(QStringLiteral("metadata"), metadata);
+    cachedImageData.insert(QStringLiteral("colorInfo"), QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
+
+    Q_EMIT imageLoaded(id, cachedImageData);
+    loading = false;
+    Q_EMIT isLoadingChanged(false);
 }
 
-void PSPluginData::saveImage(const std::shared_ptr<ImageData> &, const QString &, const QString &,
+// The short side becomes 200 pixels. Bilinear sampling at this reduction reads only a few
+// source pixels, so the converted 16-bit image serves as source instead of a float copy of the
+// whole picture; the result differs from a float source by far less than one 8-bit step.
+// The file is written under a new name and renamed into place, so that a reader never sees a
+// half-written thumbnail.
+void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
+{
+    const int64_t width = converted.cols;
+    const int64_t height = converted.rows;
+    if (width <= 0 || height <= 0)
+        return;
+    const cv::Size size = height > width ? cv::Size(200, int(height * 200 / width))
+                                         : cv::Size(int(width * 200 / height), 200);
+    cv::Mat small;
+    cv::resize(converted, small, size, 0, 0, cv::INTER_LINEAR);
+    cv::Mat thumbnail;
+    small.convertTo(thumbnail, CV_32F, 1.0 / 65535.0);
+
+    QTemporaryFile temporary(QDir(QFileInfo(path).absolutePath()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin-XXXXXX.png")));
+    if (!temporary.open())
+        return;
+    temporary.close();
+    ImageData::imwrite(temporary.fileName(), thumbnail);
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(temporary.fileName()).toStdString(),
+                            QFile::encodeName(path).toStdString(), error);
+    if (!error)
+        temporary.setAutoRemove(false);
+}
+
+void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QString &, const QString &outputPath,
                              const QVariantMap &, const QVariantMap &)
 {
+    if (!image) {
+        qCritical() << "Image pointer is null, cannot save image";
+        return;
+    }
+    qDebug() << "PSPluginData::saveImage, image size:" << image->size();
+    if (image->size().isEmpty()) {
+        qCritical() << "Cannot save empty image";
+        return;
+    }
+    if (uint32_t(image->width()) != record->width || uint32_t(image->height()) != record->height) {
+        qCritical() << "Cannot save image with new dimensions" << image->width() << image->height();
+        return;
+    }
+
+    PlaneView view;
+    view.width = record->width;
+    view.height = record->height;
+    view.rowBytes = record->rowBytes;
+    for (int k = 0; k < 3; ++k)
+        view.planes[k] = planeData[k];
+    view.mask = maskData;
+
+    // Dropping the alpha of a four-channel image is only a matter of reading three of its
+    // channels; every other change of channels goes through fullMat.
+    const cv::Mat current = image->mat();
+    const bool alpha = maskData != nullptr;
+    const bool direct = current.channels() == 4 && !alpha;
+    const cv::Mat source = direct ? current : image->fullMat(alpha);
+    const int channels = direct ? 3 : (source.empty() ? 0 : source.channels());
+    const bool sameMatrix = direct || source.data == current.data;
+    const bool knownDepth = source.depth() == CV_8U || source.depth() == CV_16U || source.depth() == CV_32F
+                         || source.depth() == CV_64F;
+
+    const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
+    PSPlaneTransfer::SaveStatistics values;
+    if (logValues && !sameMatrix) {
+        cv::minMaxIdx(current, &values.sourceMin, &values.sourceMax);
+        qDebug() << "saveImage pre-process min" << values.sourceMin << "max" << values.sourceMax;
+    }
+    if (channels < 3 || !knownDepth) {
+        reportChannelMismatch(channels);
+        return;
+    }
+    PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &values : nullptr);
+    if (logValues) {
+        if (sameMatrix)
+            qDebug() << "saveImage pre-process min" << values.sourceMin << "max" << values.sourceMax;
+        qDebug() << "saveImage post-process min" << values.writtenMin << "max" << values.writtenMax;
+    }
+    if ((channels == 4 && !alpha) || (channels == 3 && alpha))
+        reportChannelMismatch(channels);
+
+    record->status = 0;
+    imageWasSaved = true;
+    Q_EMIT imageSaved(outputPath);
+}
+
+void PSPluginData::reportChannelMismatch(int channels) const
+{
+    if (maskData)
+        qCritical() << "Mat channels and alpha pointer don't match up." << "Have" << channels
+                    << "channels and alpha pointer is" << "not" << "null";
+    else
+        qCritical() << "Mat channels and alpha pointer don't match up." << "Have" << channels
+                    << "channels and alpha pointer is" << "null";
 }
 
 QVariantMap PSPluginData::loadSettings(const QString &)
 {
-    return {};
+    QVariantMap settings;
+    settings.insert(QStringLiteral("version"), int(settingsCopy.settingsVersion));
+    settings.insert(QStringLiteral("manual"), record->runMode != 1);
+    settings.insert(QStringLiteral("Denoise"), fromField(settingsCopy.denoiseSettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("Sharpen"), fromField(settingsCopy.sharpenSettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("Enhance"), fromField(settingsCopy.enhanceSettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("Face Recovery"),
+                    fromField(settingsCopy.faceRecoverySettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("subjectSettings"), fromField(settingsCopy.subjectSettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("maskStrokes"), fromField(settingsCopy.maskStrokes, IPCSettings::MaskStrokesSize));
+    return settings;
 }
 
-void PSPluginData::saveSettings(const QString &, const QVariantMap &)
+void PSPluginData::saveSettings(const QString &, const QVariantMap &settings)
 {
+    qInfo() << "Saving settings to PS";
+    QByteArray texts[6];
+    const char *const enhancements[4] = {"Denoise", "Sharpen", "Enhance", "Face Recovery"};
+    for (int i = 0; i < 4; ++i)
+        texts[i] = minimizeFilterSettings(settings.value(QLatin1String(enhancements[i])).toMap()).toUtf8();
+
+    QVariantMap subject = settings.value(QStringLiteral("subjectSettings")).toMap();
+    const QString strokesText = toCompactJson(subject.value(QStringLiteral("strokes")).toList());
+    subject.remove(QStringLiteral("originalSubjectPath"));
+    subject.remove(QStringLiteral("strokes"));
+    const QString subjectText = toCompactJson(subject);
+    texts[4] = subjectText.toUtf8();
+    if (subjectText.size() >= 256) {
+        qWarning() << "Subject settings too large, defaulting to {}. Minimized length:" << subjectText.size();
+        texts[4] = "{}";
+    }
+    // The field holds UTF-8 bytes and a NUL: a text whose bytes would not fit is refused too.
+    texts[5] = strokesText.toUtf8();
+    if (strokesText.size() >= qsizetype(IPCSettings::MaskStrokesSize)
+        || texts[5].size() >= qsizetype(IPCSettings::MaskStrokesSize)) {
+        qWarning() << "Mask strokes too large, defaulting to {}. Length:" << strokesText.size();
+        texts[5] = "[]";
+    }
+
+    settingsCopy.settingsVersion = 1;
+    settingsCopy.settingsWritten = 1;
+    char *const fields[6] = {settingsCopy.denoiseSettings, settingsCopy.sharpenSettings, settingsCopy.enhanceSettings,
+                             settingsCopy.faceRecoverySettings, settingsCopy.subjectSettings, settingsCopy.maskStrokes};
+    for (int i = 0; i < 5; ++i)
+        std::memset(fields[i], 0, 255);
+    for (int i = 0; i < 6; ++i) {
+        std::memcpy(fields[i], texts[i].constData(), std::size_t(texts[i].size()));
+        fields[i][texts[i].size()] = '\0';
+    }
+    std::memcpy(&record->settings, &settingsCopy, sizeof(IPCSettings));
 }
 
 QString PSPluginData::minimizeFilterSettings(QVariantMap settings)
 {
-    return toCompactJson(settings);
+    const QString category = settings.value(QStringLiteral("category")).toString();
+    settings.remove(QStringLiteral("category"));
+    QVariantMap params = settings.value(QStringLiteral("params")).toMap();
+    params.remove(QStringLiteral("auto"));
+    settings.insert(QStringLiteral("params"), params);
+    const QString text = toCompactJson(settings);
+    if (text.size() >= 256) {
+        qWarning() << category << "settings too large, defaulting to {}. Minimized settings:" << settings
+                   << qPrintable(QStringLiteral("(%1)").arg(text.size()));
+        return QStringLiteral("{}");
+    }
+    return text;
 }
 
 QString PSPluginData::toCompactJson(const QVariantMap &map)

@@ -11,6 +11,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <opencv2/core/mat.hpp>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -49,6 +51,9 @@ private:
     void checkPlaneGeometry();
     void checkIccGeometry(uint64_t iccDataSize, uint64_t iccMappedSize);
     void identifyHost();
+
+    void writeThumbnail(const cv::Mat &converted, const QString &path);
+    void reportChannelMismatch(int channels) const;
 
     QString minimizeFilterSettings(QVariantMap settings);
     QString toCompactJson(const QVariantMap &map);
