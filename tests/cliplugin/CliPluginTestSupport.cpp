@@ -9,6 +9,12 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QMutex g_mutex;
@@ -125,6 +131,25 @@ bool touch(const QString &path)
 void useTempDir(const QString &dir)
 {
     qputenv("TMPDIR", QFile::encodeName(dir));
+}
+
+bool setPermissionOverride(bool enabled)
+{
+#ifdef Q_OS_LINUX
+    // Capabilities set with the raw system call belong to the calling thread only.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const quint32 bit = 1u << CAP_DAC_OVERRIDE;
+    if (enabled && !(data[0].permitted & bit))
+        return true; // never had it: permissions already apply
+    data[0].effective = enabled ? (data[0].effective | bit) : (data[0].effective & ~bit);
+    return syscall(SYS_capset, &header, data) == 0;
+#else
+    Q_UNUSED(enabled);
+    return true;
+#endif
 }
 
 } // namespace CliPluginTest

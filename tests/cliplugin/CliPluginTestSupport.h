@@ -97,6 +97,10 @@ bool writeJpeg(const QString &path, int width, int height);
 bool touch(const QString &path);
 // Points TMPDIR at `dir` so that temporary files and thumbnails stay in the test's own folder.
 void useTempDir(const QString &dir);
+// Gives up (false) or takes back (true) the calling thread's power to write where file permissions
+// forbid it, so that a read-only folder is read-only for that thread even when tests run as root.
+// True when the thread's capabilities are as asked.
+bool setPermissionOverride(bool enabled);
 
 } // namespace CliPluginTest
 
