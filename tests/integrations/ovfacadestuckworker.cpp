@@ -1,0 +1,75 @@
+// Destroys an OvIntegrations whose worker thread never comes back to its event loop, and prints
+// every log message as "level: text" on standard output. With "uncancellable" the stuck thread
+// also refuses termination.
+
+#include "OvIntegrations.h"
+#include "OvIntegrationsProbe.h"
+#include "PluginData.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void printMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    static const char *const levels[] = {"debug", "warning", "critical", "fatal", "info"};
+    std::printf("%s: %s\n", levels[type], text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// QThread keeps the switch for subclasses; the stuck code runs on a thread it did not create.
+struct TerminationSwitch : QThread
+{
+    using QThread::setTerminationEnabled;
+};
+
+QMutex stuckMutex;
+QWaitCondition neverWoken;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const bool cancellable = app.arguments().value(1) != QLatin1String("uncancellable");
+
+    auto *facade = new OvIntegrations({QStringLiteral("ovfacadestuckworker")});
+    PluginData *backEnd = OvIntegrationsProbe::backEnd(*facade);
+
+    // Blocks the worker thread before its event loop runs, outside any event handler, so that
+    // termination does not unwind through Qt's event delivery.
+    QMutex entered;
+    QWaitCondition enteredCondition;
+    bool isStuck = false;
+    QObject::connect(backEnd->thread(), &QThread::started, backEnd->thread(), [&] {
+        TerminationSwitch::setTerminationEnabled(cancellable);
+        {
+            QMutexLocker lock(&entered);
+            isStuck = true;
+            enteredCondition.wakeAll();
+        }
+        QMutexLocker lock(&stuckMutex);
+        for (;;)
+            neverWoken.wait(&stuckMutex);
+    }, Qt::DirectConnection);
+    facade->start();
+    {
+        QMutexLocker lock(&entered);
+        while (!isStuck)
+            enteredCondition.wait(&entered);
+    }
+
+    qInstallMessageHandler(printMessage);
+    delete facade;
+    std::printf("destroyed\n");
+    std::fflush(stdout);
+    // A thread that could not be ended is still blocked: leave without running static destructors.
+    std::_Exit(0);
+}

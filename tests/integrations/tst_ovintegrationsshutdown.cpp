@@ -1,0 +1,61 @@
+#include "TestHelpers.h"
+
+#include <QProcess>
+#include <QTest>
+
+// The destructor's way out when the worker thread does not stop within its deadline. Runs in a
+// child process, since a terminated (or unterminable) thread leaves the process in no state to
+// go on testing.
+class tst_OvIntegrationsShutdown : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void stuckWorkerThread_data();
+    void stuckWorkerThread();
+};
+
+void tst_OvIntegrationsShutdown::stuckWorkerThread_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<bool>("crashes");
+
+    const QString stopping = QStringLiteral("info: Stopping OvIntegrations worker thread");
+    const QString timedOut =
+        QStringLiteral("warning: OvIntegrations thread timed out. Attempting to terminate.");
+    QTest::newRow("terminated") << QStringLiteral("cancellable")
+                                << QStringList{stopping, timedOut,
+                                               QStringLiteral("info: OvIntegrations thread terminated"),
+                                               QStringLiteral("destroyed")}
+                                << false;
+    // The destructor goes on to destroy the still running QThread, and Qt ends the process there.
+    QTest::newRow("not terminable")
+        << QStringLiteral("uncancellable")
+        << QStringList{stopping, timedOut,
+                       QStringLiteral("critical: OvIntegrations thread could not terminate in "
+                                      "time. Time to crash."),
+                       QStringLiteral("fatal: QThread: Destroyed while thread is still running")}
+        << true;
+}
+
+void tst_OvIntegrationsShutdown::stuckWorkerThread()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, expected);
+    QFETCH(bool, crashes);
+
+    QProcess child;
+    child.start(TestHelpers::binDir() + QStringLiteral("/ovfacadestuckworker"), {mode});
+    QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+    // Two deadlines of 5000 ms at most, plus start-up.
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
+    if (!crashes)
+        QCOMPARE(child.exitCode(), 0);
+    const QStringList lines =
+        QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines, expected);
+}
+
+QTEST_MAIN(tst_OvIntegrationsShutdown)
+#include "tst_ovintegrationsshutdown.moc"
