@@ -25,7 +25,8 @@ LumivexWindow::~LumivexWindow()
 
 void LumivexWindow::chooseRenderer()
 {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")
+        && QQuickWindow::graphicsApi() != QSGRendererInterface::Software)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 

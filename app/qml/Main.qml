@@ -18,6 +18,7 @@ ApplicationWindow {
     readonly property color accent: "#4fa3ff"
 
     header: ToolBar {
+        implicitHeight: 44
         background: Rectangle { color: root.panel }
         RowLayout {
             anchors.fill: parent
@@ -89,10 +90,15 @@ ApplicationWindow {
                                 Layout.preferredWidth: 56
                                 Layout.preferredHeight: 56
                                 color: "#15171a"
+                                // The library's thumbnail once the image was loaded; before that
+                                // a small decode of the file itself, where Qt can read it.
                                 Image {
+                                    objectName: "thumbnail"
                                     anchors.fill: parent
                                     fillMode: Image.PreserveAspectCrop
-                                    source: modelData.thumbnail
+                                    source: modelData.thumbnail !== "" ? modelData.thumbnail
+                                            : (viewer.filterHost ? "" : "file:" + modelData.id)
+                                    sourceSize: Qt.size(112, 112)
                                     cache: false
                                     asynchronous: true
                                 }
@@ -193,10 +199,10 @@ ApplicationWindow {
                     enabled: cropButton.checked
                     anchors.fill: preview
                     cursorShape: enabled ? Qt.CrossCursor : Qt.ArrowCursor
-                    readonly property real left: (preview.width - preview.paintedWidth) / 2
-                    readonly property real top: (preview.height - preview.paintedHeight) / 2
-                    function clampX(x) { return Math.max(left, Math.min(left + preview.paintedWidth, x)) }
-                    function clampY(y) { return Math.max(top, Math.min(top + preview.paintedHeight, y)) }
+                    readonly property real pictureLeft: (preview.width - preview.paintedWidth) / 2
+                    readonly property real pictureTop: (preview.height - preview.paintedHeight) / 2
+                    function clampX(x) { return Math.max(pictureLeft, Math.min(pictureLeft + preview.paintedWidth, x)) }
+                    function clampY(y) { return Math.max(pictureTop, Math.min(pictureTop + preview.paintedHeight, y)) }
                     onPressed: (mouse) => {
                         selection.x0 = clampX(mouse.x)
                         selection.y0 = clampY(mouse.y)
@@ -237,7 +243,7 @@ ApplicationWindow {
                         visible: cropButton.checked
                         enabled: selection.visible
                         onClicked: {
-                            const left = preview.x + cropArea.left, top = preview.y + cropArea.top
+                            const left = preview.x + cropArea.pictureLeft, top = preview.y + cropArea.pictureTop
                             viewer.crop((selection.x - left) / preview.paintedWidth,
                                         (selection.y - top) / preview.paintedHeight,
                                         selection.width / preview.paintedWidth,
