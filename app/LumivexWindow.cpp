@@ -25,9 +25,11 @@ LumivexWindow::~LumivexWindow()
 
 void LumivexWindow::chooseRenderer()
 {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")
-        && QQuickWindow::graphicsApi() != QSGRendererInterface::Software)
+    // The choice counts only before the first scene graph exists; later calls would only warn.
+    static bool chosen = false;
+    if (!chosen && QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    chosen = true;
 }
 
 bool LumivexWindow::load()
