@@ -1,0 +1,66 @@
+#include "PSReference.h"
+
+#include "imaging/CvUtils.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <vector>
+
+namespace PSReference {
+
+namespace {
+
+uint16_t *row(uint16_t *plane, int rowBytes, int y)
+{
+    return reinterpret_cast<uint16_t *>(reinterpret_cast<unsigned char *>(plane) + size_t(y) * size_t(rowBytes));
+}
+
+} // namespace
+
+cv::Size thumbnailSize(int width, int height)
+{
+    return height > width ? cv::Size(200, height * 200 / width) : cv::Size(width * 200 / height, 200);
+}
+
+Loaded load(const Planes &p, bool withThumbnail)
+{
+    std::vector<cv::Mat> channels(4);
+    for (int k = 0; k < 3; ++k)
+        channels[size_t(k)] = cv::Mat(p.height, p.width, CV_16UC1, p.gray ? p.planes[0] : p.planes[k], size_t(p.rowBytes));
+    channels[3] = p.mask ? cv::Mat(p.height, p.width, CV_16UC1, p.mask, size_t(p.rowBytes))
+                         : cv::Mat(p.height, p.width, CV_16UC1, cv::Scalar(32767));
+    Loaded result;
+    cv::merge(channels, result.merged);
+    cv::Mat working = result.merged.clone();
+    cv::bitwise_and(working, cv::Scalar::all(32767), working);
+    working.convertTo(working, CV_32F, 1.0 / 32767.0, 0.0);
+    result.working = working;
+    result.converted = CvUtils::convert(working, 2);
+    if (withThumbnail)
+        cv::resize(working, result.thumbnail, thumbnailSize(p.width, p.height), 0, 0, cv::INTER_LINEAR);
+    return result;
+}
+
+cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &p)
+{
+    cv::Mat f = CvUtils::convert(image->fullMat(p.mask != nullptr), 5);
+    f.convertTo(f, CV_16U, 32767.0, 0.0);
+    cv::threshold(f, f, 32767, 32767, cv::THRESH_TRUNC);
+    const int n = f.channels();
+    for (int y = 0; y < p.height; ++y) {
+        const uint16_t *s = f.ptr<uint16_t>(y);
+        for (int x = 0; x < p.width; ++x) {
+            row(p.planes[0], p.rowBytes, y)[x] = s[n * x + 0];
+            row(p.planes[1], p.rowBytes, y)[x] = s[n * x + 1];
+            row(p.planes[2], p.rowBytes, y)[x] = s[n * x + 2];
+        }
+        if (p.mask && n == 4) {
+            for (int x = 0; x < p.width; ++x)
+                row(p.mask, p.rowBytes, y)[x] = s[4 * x + 3];
+        }
+    }
+    return f;
+}
+
+} // namespace PSReference

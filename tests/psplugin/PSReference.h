@@ -1,0 +1,44 @@
+#ifndef PSREFERENCE_H
+#define PSREFERENCE_H
+
+#include "imaging/ImageData.h"
+
+#include <opencv2/core/mat.hpp>
+
+#include <cstdint>
+#include <memory>
+
+// The image transfers written as the plain sequence of whole-matrix steps, to hold the
+// single-pass implementation against.
+namespace PSReference {
+
+struct Planes
+{
+    uint16_t *planes[3] = {nullptr, nullptr, nullptr};
+    uint16_t *mask = nullptr;
+    int width = 0;
+    int height = 0;
+    int rowBytes = 0;
+    bool gray = false;
+};
+
+struct Loaded
+{
+    cv::Mat merged;     // four channels, 16-bit, as read
+    cv::Mat working;    // after clearing the top bit and scaling to float
+    cv::Mat converted;  // CvUtils::convert(working, 16-bit)
+    cv::Mat thumbnail;  // the working image resized, float
+};
+
+// The thumbnail only when asked: its long side grows with the aspect ratio.
+Loaded load(const Planes &planes, bool withThumbnail);
+
+// Writes the image into the planes as the plain sequence does; returns the converted matrix.
+cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &planes);
+
+// Short side 200, long side by integer arithmetic.
+cv::Size thumbnailSize(int width, int height);
+
+} // namespace PSReference
+
+#endif // PSREFERENCE_H
