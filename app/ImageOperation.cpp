@@ -9,8 +9,9 @@
 
 namespace {
 
-// Contrast limit of the equalisation: high enough to show, low enough not to amplify noise.
-constexpr double ClipLimit = 2.0;
+// Strength of the regional contrast: enough to show, little enough to avoid halos.
+constexpr double LocalContrastAmount = 0.4;
+constexpr double StretchStrength = 0.6;
 constexpr double SharpenAmount = 0.6;
 constexpr double LabLightnessScale = 100.0;
 
@@ -80,6 +81,7 @@ cv::Mat ImageOperation::equalizedLuminance(const cv::Mat &colour)
     std::vector<cv::Mat> channels;
     cv::split(lab, channels);
     channels[0] = adaptiveEqualize(channels[0], LabLightnessScale);
+    cv::min(cv::max(channels[0], 0.0), LabLightnessScale, channels[0]);
     cv::merge(channels, lab);
     cv::Mat rgb;
     cv::cvtColor(lab, rgb, cv::COLOR_Lab2RGB);
@@ -88,17 +90,50 @@ cv::Mat ImageOperation::equalizedLuminance(const cv::Mat &colour)
 
 cv::Mat ImageOperation::adaptiveEqualize(const cv::Mat &plane, double fullScale)
 {
-    // OpenCV equalises 8- and 16-bit planes only; 16 bits keep the gradations of raw files.
-    cv::Mat plane16;
-    plane.convertTo(plane16, CV_16U, 65535.0 / fullScale);
-    const int shortSide = std::min(plane.rows, plane.cols);
-    const int tiles = std::clamp(shortSide / 64, 1, 8);
-    cv::Ptr<cv::CLAHE> clahe = cv::createCLAHE(ClipLimit, cv::Size(tiles, tiles));
-    cv::Mat equalized16;
-    clahe->apply(plane16, equalized16);
-    cv::Mat equalized;
-    equalized16.convertTo(equalized, CV_32F, fullScale / 65535.0);
-    return equalized;
+    return localContrast(stretched(plane, fullScale));
+}
+
+cv::Mat ImageOperation::stretched(const cv::Mat &plane, double fullScale)
+{
+    // Haze lifts the darkest and dims the brightest tones: spread the tones between the 0.5th and
+    // the 99.5th percentile over nearly the whole range, leaving a little room at both ends.
+    const float range[] = {0.0f, float(fullScale)};
+    const float *ranges[] = {range};
+    const int bins = 1000;
+    cv::Mat histogram;
+    cv::calcHist(&plane, 1, nullptr, cv::Mat(), histogram, 1, &bins, ranges);
+    const double total = cv::sum(histogram)[0];
+    auto percentile = [&](double fraction) {
+        double seen = 0.0;
+        for (int i = 0; i < bins; ++i) {
+            seen += histogram.at<float>(i);
+            if (seen >= fraction * total)
+                return fullScale * (i + 0.5) / bins;
+        }
+        return fullScale;
+    };
+    const double low = percentile(0.005), high = percentile(0.995);
+    if (high - low < fullScale * 0.05)
+        return plane.clone(); // a nearly flat picture has nothing to stretch
+    // Only part of the way, so that the mood of the picture survives.
+    const double targetLow = low + StretchStrength * (fullScale * 0.02 - low);
+    const double targetHigh = high + StretchStrength * (fullScale * 0.98 - high);
+    const double gain = (targetHigh - targetLow) / (high - low);
+    cv::Mat result;
+    plane.convertTo(result, CV_32F, gain, targetLow - low * gain);
+    return result;
+}
+
+cv::Mat ImageOperation::localContrast(const cv::Mat &plane)
+{
+    // A wide unsharp mask on the tones ("clarity"): each region is set off against its
+    // surroundings without the tile seams of block-wise equalisation.
+    const double sigma = std::max(2.0, std::min(plane.rows, plane.cols) / 30.0);
+    cv::Mat surroundings;
+    cv::GaussianBlur(plane, surroundings, cv::Size(), sigma);
+    cv::Mat result;
+    cv::addWeighted(plane, 1.0 + LocalContrastAmount, surroundings, -LocalContrastAmount, 0.0, result);
+    return result;
 }
 
 cv::Mat ImageOperation::unsharpMask(const cv::Mat &colour)

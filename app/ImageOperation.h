@@ -9,9 +9,9 @@
 
 #include <memory>
 
-// The demo processing of lumivex: "identity" leaves the image as it is, "enhance" brings out
-// local contrast on the luminance (adaptive histogram equalisation) and then sharpens with an
-// unsharp mask. Colour and alpha are kept; size, depth and channel count never change, so a
+// The demo processing of lumivex: "identity" leaves the image as it is, "enhance" works on the
+// luminance (a tone stretch between robust percentiles, then regional contrast) and then sharpens
+// with an unsharp mask. Colour and alpha are kept; size, depth and channel count never change, so a
 // filter host (which refuses new dimensions) takes the result back.
 class ImageOperation
 {
@@ -30,6 +30,8 @@ public:
 private:
     static cv::Mat equalizedLuminance(const cv::Mat &colour);
     static cv::Mat adaptiveEqualize(const cv::Mat &plane, double fullScale);
+    static cv::Mat stretched(const cv::Mat &plane, double fullScale);
+    static cv::Mat localContrast(const cv::Mat &plane);
     static cv::Mat unsharpMask(const cv::Mat &colour);
 };
 

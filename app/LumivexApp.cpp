@@ -51,6 +51,10 @@ int LumivexApp::run(int &argc, char **argv)
 
     OvIntegrations integrations(options.remaining);
     OvIntercom intercom;
+    if (integrations.pluginType() == OvIntegrations::PSFilter) {
+        // The filter module reads the host's name from this line of our output.
+        QTextStream(stdout) << "hostDisplayName=" << integrations.pluginDisplayName() << Qt::endl;
+    }
     std::unique_ptr<SignalPrinter> printer;
     if (options.verbose) {
         printer = std::make_unique<SignalPrinter>(&integrations, &intercom);

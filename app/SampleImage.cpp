@@ -47,7 +47,7 @@ cv::Mat SampleImage::landscape(int width, int height)
                 const cv::Vec3f above = rgb.at<cv::Vec3f>(mirrored, std::clamp(x + int(3 * std::sin(y * 0.7f)), 0, width - 1));
                 c = mix(water, above, 0.45f);
             }
-            const float grain = float(rng.gaussian(0.012));
+            const float grain = float(rng.gaussian(0.006));
             rgb.at<cv::Vec3f>(y, x) = c + cv::Vec3f(grain, grain, grain);
         }
     }
