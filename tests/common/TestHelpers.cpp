@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QDir>
 #include <QFile>
 
 #include <opencv2/core.hpp>
@@ -105,6 +106,21 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
             values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed());
     }
     return values;
+}
+
+QProcessEnvironment isolatedEnvironment(const QString &root)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QDir dir(root);
+    for (const char *folder : {"tmp", "runtime"}) {
+        dir.mkpath(QLatin1String(folder));
+        QFile::setPermissions(dir.filePath(QLatin1String(folder)),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    environment.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
 }
 
 } // namespace TestHelpers

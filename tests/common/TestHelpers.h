@@ -4,6 +4,7 @@
 #include <QString>
 #include <QList>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <opencv2/core/mat.hpp>
@@ -35,6 +36,11 @@ QString exifToolValue(const QString &path, const QString &tag);
 // Several tags of one file in one ExifTool run: bare tag name to value (numeric, -n); absent tags
 // are missing from the map.
 QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags);
+
+// The environment for a program a test starts, with its own temporary and runtime folders
+// (created under `root`, mode 0700), so that programs of parallel test runs never meet through
+// sockets, thumbnails or other files. QT_QPA_PLATFORM is offscreen.
+QProcessEnvironment isolatedEnvironment(const QString &root);
 
 } // namespace TestHelpers
 
