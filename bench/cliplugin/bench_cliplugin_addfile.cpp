@@ -78,5 +78,6 @@ int main(int argc, char **argv)
     out << QStringLiteral("  1,000 files:   %1 us per file\n").arg(perFileSmall / 1000.0, 0, 'f', 2);
     out << QStringLiteral("  100,000 files: %1 us per file\n").arg(perFileLarge / 1000.0, 0, 'f', 2);
     out << QStringLiteral("  ratio 100,000 / 1,000: %1 (target <= 1.50)\n").arg(perFileLarge / perFileSmall, 0, 'f', 2);
+    out.flush();
     return 0;
 }

@@ -614,10 +614,11 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
         } else {
             const QVariantMap metadata = m_pendingImage.value(QStringLiteral("metadata")).toMap();
             const int orientation = OvExifToolMetadata(metadata).orientation();
-            m_thumbnailFinal = thumb;
-            m_thumbnailStaging = thumb.chopped(5) + QLatin1Char('-')
+            // ExifTool writes under a fresh, unguessable name; the result is renamed into place.
+            const QString staging = thumb.chopped(5) + QLatin1Char('-')
                 + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".jpeg");
-            tool->saveThumbnailToFile(current, m_thumbnailStaging, orientation);
+            m_thumbnailStaging.insert(staging, thumb);
+            tool->saveThumbnailToFile(current, staging, orientation);
             return;
         }
     } else if (QFile::exists(thumb)) {
@@ -629,12 +630,12 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
 void CLIPluginData::onThumbnailFinished(const QString &thumbnailPath)
 {
     QString thumb = thumbnailPath;
-    if (!m_thumbnailStaging.isEmpty() && thumbnailPath == m_thumbnailStaging) {
-        thumb = m_thumbnailFinal;
-        if (QFile::exists(m_thumbnailStaging) && !TempFileWriter::renameOver(m_thumbnailStaging, thumb))
-            QFile::remove(m_thumbnailStaging);
-        m_thumbnailStaging.clear();
-        m_thumbnailFinal.clear();
+    const auto staged = m_thumbnailStaging.constFind(thumbnailPath);
+    if (staged != m_thumbnailStaging.cend()) {
+        thumb = staged.value();
+        m_thumbnailStaging.erase(staged);
+        if (QFile::exists(thumbnailPath) && !TempFileWriter::renameOver(thumbnailPath, thumb))
+            QFile::remove(thumbnailPath);
     }
 
     if (QFile::exists(thumb))

@@ -5,6 +5,7 @@
 #include "imaging/ImageData.h"
 #include "imaging/OvImageUtils.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <QSize>
@@ -122,9 +123,8 @@ private:
 
     // Beside m_files so that a folder of many thousand files is accepted in linear time.
     QSet<QString> m_fileSet;
-    // The thumbnail being made under a fresh name; renamed over m_thumbnailFinal when done.
-    QString m_thumbnailStaging;
-    QString m_thumbnailFinal;
+    // Thumbnails being made under fresh names, each with the name it is renamed to when done.
+    QHash<QString, QString> m_thumbnailStaging;
     mutable QMutex m_mutex;
 };
 
