@@ -1,10 +1,12 @@
 #ifndef PSHOSTTABLE_H
 #define PSHOSTTABLE_H
 
+#include "integrations_global.h"
+
 #include <QString>
 
 // Names the host editor from the identity its filter module writes into the IPC record.
-class PSHostTable
+class OV_INTEGRATIONS_EXPORT PSHostTable
 {
 public:
     // The record stores the four-character signature as a little-endian word, so its bytes

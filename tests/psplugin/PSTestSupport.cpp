@@ -2,6 +2,8 @@
 
 #include "TestHelpers.h"
 
+#include "psplugin/PSPluginData.h"
+
 #include <QDir>
 
 namespace PSTestSupport {
@@ -81,6 +83,15 @@ bool createReleasedSession(FilterHostSession &session, const HostImage &image, c
     }
     session.releaseLocks();
     return true;
+}
+
+PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, const HostSetup &setup)
+{
+    if (!createReleasedSession(session, image, setup))
+        return nullptr;
+    auto *backEnd = new PSPluginData();
+    backEnd->start();
+    return backEnd;
 }
 
 } // namespace PSTestSupport

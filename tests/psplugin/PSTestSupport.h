@@ -11,6 +11,8 @@
 
 // Pieces shared by the filter-host tests: synthetic host images, and running the back-end
 // runner or the filter-module stand-in as real child processes.
+class PSPluginData;
+
 namespace PSTestSupport {
 
 struct ProcessResult
@@ -37,6 +39,10 @@ HostImage makeHostImage(int width, int height, bool gray, bool mask);
 // Creates the channels for `image`, fills them and lets go of the locks, as a filter module does
 // just after starting the application.
 bool createReleasedSession(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
+
+// Builds the back end in this process over a freshly created, released session and starts it.
+// The back end takes the locks on the calling thread.
+PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
 
 } // namespace PSTestSupport
 
