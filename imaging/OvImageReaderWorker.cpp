@@ -1,5 +1,6 @@
 #include "OvImageReaderWorker.h"
 
+#include "ChannelOrder.h"
 #include "ExifOrientation.h"
 #include "ImageData.h"
 #include "OvExifToolMetadata.h"
@@ -10,30 +11,12 @@
 #include <QFileInfo>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 namespace {
 
 QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("Cannot load %1: %2").arg(QDir::toNativeSeparators(path), reason);
-}
-
-// Reorders the decoder's blue-first channels in place; the decoded buffer is ours alone.
-bool toRgbInPlace(cv::Mat &image)
-{
-    switch (image.channels()) {
-    case 1:
-        return true;
-    case 3:
-        cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
-        return true;
-    case 4:
-        cv::cvtColor(image, image, cv::COLOR_BGRA2RGBA);
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -78,7 +61,7 @@ void OvImageReaderWorker::loadImage(const QString &path, const QVariantMap &meta
         emit error(failure(path, QStringLiteral("its sample format is not supported")));
         return;
     }
-    if (!toRgbInPlace(image)) {
+    if (image.channels() != 1 && !ChannelOrder::swapRedBlueInPlace(image)) {
         emit error(failure(path, QStringLiteral("%1 channels are not supported").arg(image.channels())));
         return;
     }

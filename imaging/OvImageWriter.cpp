@@ -1,5 +1,6 @@
 #include "OvImageWriter.h"
 
+#include "ChannelOrder.h"
 #include "CvUtils.h"
 #include "MetadataCopier.h"
 #include "OvImageUtils.h"
@@ -57,19 +58,16 @@ cv::Mat encoderPixels(const ImageData &image, const Encoding &encoding)
     if (depth != pixels.depth())
         pixels = CvUtils::convert(pixels, depth);
 
-    const bool owned = pixels.data != image.mat().data;
-    cv::Mat result;
-    switch (pixels.channels()) {
-    case 3:
-        cv::cvtColor(pixels, owned ? pixels : result, cv::COLOR_RGB2BGR);
-        break;
-    case 4:
-        cv::cvtColor(pixels, owned ? pixels : result, cv::COLOR_RGBA2BGRA);
-        break;
-    default:
+    if (pixels.channels() != 3 && pixels.channels() != 4)
         return pixels;
+    if (pixels.data == image.mat().data) {
+        // Still the shared image: reorder into a buffer of our own.
+        cv::Mat result;
+        cv::cvtColor(pixels, result, pixels.channels() == 4 ? cv::COLOR_RGBA2BGRA : cv::COLOR_RGB2BGR);
+        return result;
     }
-    return owned ? pixels : result;
+    ChannelOrder::swapRedBlueInPlace(pixels);
+    return pixels;
 }
 
 } // namespace
