@@ -12,6 +12,7 @@ namespace {
 // Strength of the regional contrast: enough to show, little enough to avoid halos.
 constexpr double LocalContrastAmount = 0.4;
 constexpr double StretchStrength = 0.6;
+constexpr double SurroundingsSigmaPixels = 4.0;
 constexpr double SharpenAmount = 0.6;
 constexpr double LabLightnessScale = 100.0;
 
@@ -128,9 +129,15 @@ cv::Mat ImageOperation::localContrast(const cv::Mat &plane)
 {
     // A wide unsharp mask on the tones ("clarity"): each region is set off against its
     // surroundings without the tile seams of block-wise equalisation.
+    // The surroundings are wide and smooth, so they are blurred at a reduced size where the
+    // radius is a few pixels: a full-size kernel would take seconds on a camera frame.
     const double sigma = std::max(2.0, std::min(plane.rows, plane.cols) / 30.0);
+    const double scale = std::min(1.0, SurroundingsSigmaPixels / sigma);
+    cv::Mat reduced;
+    cv::resize(plane, reduced, cv::Size(), scale, scale, cv::INTER_AREA);
+    cv::GaussianBlur(reduced, reduced, cv::Size(), sigma * scale);
     cv::Mat surroundings;
-    cv::GaussianBlur(plane, surroundings, cv::Size(), sigma);
+    cv::resize(reduced, surroundings, plane.size(), 0, 0, cv::INTER_LINEAR);
     cv::Mat result;
     cv::addWeighted(plane, 1.0 + LocalContrastAmount, surroundings, -LocalContrastAmount, 0.0, result);
     return result;
