@@ -1,5 +1,7 @@
 #include "ImageData.h"
 
+#include "ChannelOrder.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
@@ -109,17 +111,13 @@ bool ImageData::imwrite(const QString &path, cv::Mat &image)
     else if (image.depth() == CV_16U)
         scale = 255.0 / 65535.0;
 
-    cv::Mat eightBit;
-    image.convertTo(eightBit, CV_8U, scale);
-    // OpenCV encoders expect blue first.
-    if (eightBit.channels() == 4)
-        cv::cvtColor(eightBit, eightBit, cv::COLOR_RGBA2BGRA);
-    else if (eightBit.channels() == 3)
-        cv::cvtColor(eightBit, eightBit, cv::COLOR_RGB2BGR);
-
     try {
+        cv::Mat eightBit;
+        image.convertTo(eightBit, CV_8U, scale);
+        // OpenCV encoders expect blue first.
+        ChannelOrder::swapRedBlueInPlace(eightBit);
         return cv::imwrite(QFile::encodeName(path).toStdString(), eightBit);
-    } catch (const cv::Exception &e) {
+    } catch (const std::exception &e) {
         qWarning() << "ImageData::imwrite failed:" << path << e.what();
         return false;
     }

@@ -6,8 +6,8 @@
 #include "OvExifToolMetadata.h"
 #include "OvImageUtils.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <opencv2/imgcodecs.hpp>
@@ -17,6 +17,22 @@ namespace {
 QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("Cannot load %1: %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+// The pixels of the file in R, G, B(, A) order at their own depth; a reason when that fails.
+QString decode(const QString &path, const QString &extension, cv::Mat &image)
+{
+    // UNCHANGED keeps 16-bit samples and alpha, and leaves the EXIF orientation to the caller.
+    image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
+    if (image.empty())
+        return QStringLiteral("the file is corrupt or not a valid %1 image").arg(extension);
+    if (image.depth() == CV_64F)
+        image.convertTo(image, CV_32F);
+    if (image.depth() != CV_8U && image.depth() != CV_16U && image.depth() != CV_32F)
+        return QStringLiteral("its sample format is not supported");
+    if (image.channels() != 1 && !ChannelOrder::swapRedBlueInPlace(image))
+        return QStringLiteral("%1 channels are not supported").arg(image.channels());
+    return QString();
 }
 
 } // namespace
@@ -45,31 +61,20 @@ void OvImageReaderWorker::loadImage(const QString &path, const QVariantMap &meta
     emit statusChanged(QStringLiteral("Decoding image"));
     cv::Mat image;
     try {
-        // UNCHANGED keeps 16-bit samples and alpha, and leaves the EXIF orientation to us.
-        image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception &e) {
-        emit error(failure(path, QStringLiteral("the file is corrupt (%1)").arg(QString::fromUtf8(e.what()))));
+        const QString problem = decode(path, extension, image);
+        if (!problem.isEmpty()) {
+            emit error(failure(path, problem));
+            return;
+        }
+        const int orientation = OvExifToolMetadata(metadata).orientation();
+        if (orientation != 1) {
+            emit statusChanged(QStringLiteral("Rotating image"));
+            image = ExifOrientation::upright(image, orientation);
+        }
+    } catch (const std::exception &e) {
+        // Decoders throw on damaged streams, allocations on images too large for memory.
+        emit error(failure(path, QStringLiteral("the file is corrupt or too large (%1)").arg(QString::fromUtf8(e.what()))));
         return;
-    }
-    if (image.empty()) {
-        emit error(failure(path, QStringLiteral("the file is corrupt or not a valid %1 image").arg(extension)));
-        return;
-    }
-    if (image.depth() == CV_64F)
-        image.convertTo(image, CV_32F);
-    if (image.depth() != CV_8U && image.depth() != CV_16U && image.depth() != CV_32F) {
-        emit error(failure(path, QStringLiteral("its sample format is not supported")));
-        return;
-    }
-    if (image.channels() != 1 && !ChannelOrder::swapRedBlueInPlace(image)) {
-        emit error(failure(path, QStringLiteral("%1 channels are not supported").arg(image.channels())));
-        return;
-    }
-
-    const int orientation = OvExifToolMetadata(metadata).orientation();
-    if (orientation != 1) {
-        emit statusChanged(QStringLiteral("Rotating image"));
-        image = ExifOrientation::upright(image, orientation);
     }
 
     QVariantMap description;

@@ -112,7 +112,7 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
         emit writeProgress(outputPath, 0.3f);
         if (!cv::imencode("." + extension.toStdString(), pixels, encoded, encoding.params))
             encoded.clear();
-    } catch (const cv::Exception &e) {
+    } catch (const std::exception &e) {
         qWarning() << "OvImageWriter: encoding failed" << e.what();
         encoded.clear();
     }
