@@ -70,7 +70,9 @@ bool ViewController::enhanced() const
 
 bool ViewController::busy() const
 {
-    return m_enhancement.isRunning();
+    // Not the future's own state: that turns false on the pool thread before the result has
+    // reached this thread and the picture on screen.
+    return m_busy;
 }
 
 QString ViewController::message() const
@@ -208,13 +210,14 @@ void ViewController::onSavingError(const QString &outputPath, const QString &err
 
 void ViewController::runEnhancement()
 {
-    if (m_enhancement.isRunning()) {
+    if (m_busy) {
         m_enhanceAgain = true;
         return;
     }
     const auto source = loadedImage();
     if (!source)
         return;
+    m_busy = true;
     m_enhancement.setFuture(QtConcurrent::run([source] {
         const auto result = ImageOperation::apply(ImageOperation::Enhance, source);
         return Rendition{result, ImagePreviewProvider::fromImageData(*result, PreviewMaxSide)};
@@ -224,7 +227,7 @@ void ViewController::runEnhancement()
 
 void ViewController::onEnhancementFinished()
 {
-    emit busyChanged();
+    m_busy = false;
     if (m_enhanceAgain) {
         // The source changed (a crop, another image) while the pool thread worked on the old one.
         m_enhanceAgain = false;
@@ -234,6 +237,7 @@ void ViewController::onEnhancementFinished()
     const Rendition rendition = m_enhancement.result();
     if (m_enhanced && rendition.image)
         show(rendition.image, rendition.preview);
+    emit busyChanged();
 }
 
 void ViewController::show(const std::shared_ptr<ImageData> &image, const QImage &preview)

@@ -97,6 +97,7 @@ private:
     bool m_enhanced = false;
     QRectF m_crop = QRectF(0, 0, 1, 1);
     QFutureWatcher<Rendition> m_enhancement;
+    bool m_busy = false;
     bool m_enhanceAgain = false;
     QString m_message;
 };

@@ -58,6 +58,7 @@ private slots:
 
         viewer->enhance();
         QTRY_VERIFY(viewer->enhanced() && !viewer->busy());
+        QVERIFY(viewer->workingImage() != integrations.imagedata().value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>());
         const cv::Mat delivered = CvUtils::convert(viewer->workingImage()->mat(), CV_8U);
         QSignalSpy done(viewer, &ViewController::deliveredToHost);
         viewer->save();

@@ -175,6 +175,7 @@ private slots:
         const QDateTime before = QFileInfo(m_first).lastModified();
         viewer->enhance();
         QTRY_VERIFY(viewer->enhanced() && !viewer->busy());
+        QVERIFY(viewer->workingImage() != m_integrations->imagedata().value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>());
         viewer->save();
         QVERIFY(saved.wait(20000));
         QCOMPARE(saved.first().first().toString(), m_first);
