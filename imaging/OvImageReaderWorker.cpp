@@ -30,6 +30,14 @@ QString decode(const QString &path, const QString &extension, cv::Mat &image)
         image.convertTo(image, CV_32F);
     if (image.depth() != CV_8U && image.depth() != CV_16U && image.depth() != CV_32F)
         return QStringLiteral("its sample format is not supported");
+    if (image.channels() == 2) {
+        // Gray with alpha: ImageData knows gray or colour with alpha, so spread the gray.
+        cv::Mat rgba(image.size(), CV_MAKETYPE(image.depth(), 4));
+        const int fromTo[] = {0, 0, 0, 1, 0, 2, 1, 3};
+        cv::mixChannels(&image, 1, &rgba, 1, fromTo, 4);
+        image = rgba;
+        return QString();
+    }
     if (image.channels() != 1 && !ChannelOrder::swapRedBlueInPlace(image))
         return QStringLiteral("%1 channels are not supported").arg(image.channels());
     return QString();

@@ -20,6 +20,8 @@ public:
     static QStringList supportedFileFormats();
 
     // Pixel size from the file's header, without decoding the pixels; empty when unreadable.
+    // Width and height are swapped when the file's EXIF orientation turns it sideways, so the
+    // size matches the upright image that the reader delivers.
     QSize imageSize(const QString &path);
 
     // The file's extension, lower case, without the dot.
@@ -30,7 +32,8 @@ public:
     // "jpeg" (so "heic" gives "jpeg").
     static QString getExportExtension(const QString &extension, const QString &mode);
 
-    // True when the thumbnail file is missing, empty or older than the source.
+    // True when the thumbnail file is missing, empty or older than the source. The image
+    // description is not consulted.
     static bool shouldGenerateThumbnail(const QString &sourcePath, const QString &thumbnailPath,
                                         const QVariantMap &imageData);
 };
