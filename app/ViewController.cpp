@@ -27,12 +27,12 @@ ViewController::ViewController(OvIntegrations *integrations, ImagePreviewProvide
     connect(integrations, &OvIntegrations::imagedataChanged, this, &ViewController::onImagedataChanged);
     connect(integrations, &OvIntegrations::pluginImageSaved, this, &ViewController::onSaved);
     connect(integrations, &OvIntegrations::pluginImageSavingError, this, &ViewController::onSavingError);
-    connect(&m_enhancement, &QFutureWatcher<Rendition>::finished, this, &ViewController::onEnhancementFinished);
+    connect(&m_rendering, &QFutureWatcher<Rendition>::finished, this, &ViewController::onRenderFinished);
 }
 
 ViewController::~ViewController()
 {
-    m_enhancement.waitForFinished();
+    m_rendering.waitForFinished();
 }
 
 QVariantList ViewController::images() const
@@ -71,7 +71,7 @@ bool ViewController::enhanced() const
 bool ViewController::busy() const
 {
     // Not the future's own state: that turns false on the pool thread before the result has
-    // reached this thread and the picture on screen.
+    // reached this thread and the screen.
     return m_busy;
 }
 
@@ -116,14 +116,13 @@ void ViewController::enhance()
     if (!loadedImage())
         return;
     m_enhanced = true;
-    runEnhancement();
+    render();
 }
 
 void ViewController::revert()
 {
     m_enhanced = false;
-    const auto image = loadedImage();
-    show(image, image ? ImagePreviewProvider::fromImageData(*image, PreviewMaxSide) : QImage());
+    render();
 }
 
 void ViewController::crop(qreal x, qreal y, qreal width, qreal height)
@@ -188,12 +187,7 @@ void ViewController::onImageLoaded(const QString &id, const QVariantMap &imageDa
 
 void ViewController::onImagedataChanged()
 {
-    if (m_enhanced) {
-        runEnhancement();
-        return;
-    }
-    const auto image = loadedImage();
-    show(image, image ? ImagePreviewProvider::fromImageData(*image, PreviewMaxSide) : QImage());
+    render();
 }
 
 void ViewController::onSaved(const QString &outputPath)
@@ -208,35 +202,39 @@ void ViewController::onSavingError(const QString &outputPath, const QString &err
     setMessage(tr("Could not save %1: %2").arg(outputPath, error));
 }
 
-void ViewController::runEnhancement()
+void ViewController::render()
 {
     if (m_busy) {
-        m_enhanceAgain = true;
+        m_renderAgain = true;
         return;
     }
     const auto source = loadedImage();
-    if (!source)
+    if (!source) {
+        show(nullptr, QImage());
         return;
+    }
+    // Even the plain picture is converted off the GUI thread: a camera frame takes a while.
+    const ImageOperation::Kind kind = m_enhanced ? ImageOperation::Enhance : ImageOperation::Identity;
     m_busy = true;
-    m_enhancement.setFuture(QtConcurrent::run([source] {
-        const auto result = ImageOperation::apply(ImageOperation::Enhance, source);
-        return Rendition{result, ImagePreviewProvider::fromImageData(*result, PreviewMaxSide)};
+    m_rendering.setFuture(QtConcurrent::run([source, kind] {
+        const auto result = ImageOperation::apply(kind, source);
+        return Rendition{source, result, ImagePreviewProvider::fromImageData(*result, PreviewMaxSide)};
     }));
     emit busyChanged();
 }
 
-void ViewController::onEnhancementFinished()
+void ViewController::onRenderFinished()
 {
     m_busy = false;
-    if (m_enhanceAgain) {
-        // The source changed (a crop, another image) while the pool thread worked on the old one.
-        m_enhanceAgain = false;
-        runEnhancement();
+    const Rendition rendition = m_rendering.result();
+    // The source changed (a crop, another image, enhance or revert) while the pool thread
+    // worked on the old state: that result is stale.
+    if (m_renderAgain || rendition.source != loadedImage()) {
+        m_renderAgain = false;
+        render();
         return;
     }
-    const Rendition rendition = m_enhancement.result();
-    if (m_enhanced && rendition.image)
-        show(rendition.image, rendition.preview);
+    show(rendition.image, rendition.preview);
     emit busyChanged();
 }
 

@@ -19,7 +19,8 @@ class OvIntegrations;
 
 // The window's side of the application, exposed to QML as `viewer`: the list of announced images,
 // the picture on screen, the demo enhancement and saving. Loading and saving run on the library's
-// worker thread and the enhancement on a pool thread, so the GUI thread never waits for pixels.
+// worker thread, enhancement and preview conversion on a pool thread, so the GUI thread never
+// waits for pixels.
 class ViewController : public QObject
 {
     Q_OBJECT
@@ -70,7 +71,9 @@ Q_SIGNALS:
     void deliveredToHost();
 
 private:
+    // What the pool thread made of one state of the loaded image.
     struct Rendition {
+        std::shared_ptr<ImageData> source;
         std::shared_ptr<ImageData> image;
         QImage preview;
     };
@@ -81,8 +84,8 @@ private:
     void onImagedataChanged();
     void onSaved(const QString &outputPath);
     void onSavingError(const QString &outputPath, const QString &error);
-    void runEnhancement();
-    void onEnhancementFinished();
+    void render();
+    void onRenderFinished();
     void show(const std::shared_ptr<ImageData> &image, const QImage &preview);
     void setMessage(const QString &text);
     std::shared_ptr<ImageData> loadedImage() const;
@@ -96,9 +99,9 @@ private:
     int m_revision = 0;
     bool m_enhanced = false;
     QRectF m_crop = QRectF(0, 0, 1, 1);
-    QFutureWatcher<Rendition> m_enhancement;
+    QFutureWatcher<Rendition> m_rendering;
     bool m_busy = false;
-    bool m_enhanceAgain = false;
+    bool m_renderAgain = false;
     QString m_message;
 };
 

@@ -45,7 +45,7 @@ ApplicationWindow {
             }
             Label {
                 objectName: "loadingStatusLabel"
-                text: viewer.busy ? "Enhancing…" : integrations.loadingStatus
+                text: viewer.busy ? (viewer.enhanced ? "Enhancing…" : "Preparing preview…") : integrations.loadingStatus
                 color: root.dimText
             }
         }
