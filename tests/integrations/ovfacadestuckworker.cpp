@@ -8,7 +8,7 @@
 
 #include <QCoreApplication>
 #include <QMutex>
-#include <QMutexLocker>
+#include <QSemaphore>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -44,27 +44,18 @@ int main(int argc, char *argv[])
     PluginData *backEnd = OvIntegrationsProbe::backEnd(*facade);
 
     // Blocks the worker thread before its event loop runs, outside any event handler, so that
-    // termination does not unwind through Qt's event delivery.
-    QMutex entered;
-    QWaitCondition enteredCondition;
-    bool isStuck = false;
+    // termination does not unwind through Qt's event delivery. The mutex is never unlocked: the
+    // thread either stays in the wait or is cancelled inside it, with nothing left to release.
+    QSemaphore stuck;
     QObject::connect(backEnd->thread(), &QThread::started, backEnd->thread(), [&] {
         TerminationSwitch::setTerminationEnabled(cancellable);
-        {
-            QMutexLocker lock(&entered);
-            isStuck = true;
-            enteredCondition.wakeAll();
-        }
-        QMutexLocker lock(&stuckMutex);
+        stuck.release();
+        stuckMutex.lock();
         for (;;)
             neverWoken.wait(&stuckMutex);
     }, Qt::DirectConnection);
     facade->start();
-    {
-        QMutexLocker lock(&entered);
-        while (!isStuck)
-            enteredCondition.wait(&entered);
-    }
+    stuck.acquire();
 
     qInstallMessageHandler(printMessage);
     delete facade;
