@@ -1,51 +1,49 @@
 #include "MetadataCopier.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
+constexpr int kTimeoutMs = 120000;
 
 } // namespace
 
 namespace MetadataCopier {
 
-QByteArray copy(const QString &sourcePath, const std::vector<unsigned char> &encoded)
+bool copy(const QString &sourcePath, const QString &targetPath)
 {
     const QFileInfo source(sourcePath);
     if (sourcePath.isEmpty() || !source.isFile())
-        return QByteArray();
+        return false;
 
-    // Encoded bytes in through stdin, rewritten bytes out through stdout: no second file on disk.
     QProcess exiftool;
     exiftool.start(QStringLiteral("exiftool"),
                    {QStringLiteral("-q"), QStringLiteral("-q"), QStringLiteral("-tagsFromFile"),
                     source.absoluteFilePath(), QStringLiteral("-all:all"),
                     QStringLiteral("-icc_profile"), QStringLiteral("-Orientation=1"),
-                    QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("-"),
-                    QStringLiteral("-")});
+                    QStringLiteral("-n"), QStringLiteral("-overwrite_original"),
+                    QFileInfo(targetPath).absoluteFilePath()});
     if (!exiftool.waitForStarted(kTimeoutMs)) {
         qWarning() << "ExifTool is not available, metadata not copied:" << exiftool.errorString();
-        return QByteArray();
+        return false;
     }
-    exiftool.write(reinterpret_cast<const char *>(encoded.data()), qint64(encoded.size()));
-    exiftool.closeWriteChannel();
-    QByteArray result;
-    while (exiftool.state() != QProcess::NotRunning && exiftool.waitForReadyRead(kTimeoutMs))
-        result += exiftool.readAllStandardOutput();
-    if (exiftool.state() != QProcess::NotRunning) {
+    if (!exiftool.waitForFinished(kTimeoutMs)) {
         exiftool.kill();
         exiftool.waitForFinished();
+        // ExifTool writes beside the file under this name and renames; a killed run leaves it.
+        QFile::remove(targetPath + QStringLiteral("_exiftool_tmp"));
+        qWarning() << "ExifTool did not finish copying metadata from" << sourcePath;
+        return false;
     }
-    result += exiftool.readAllStandardOutput();
-    if (exiftool.exitStatus() != QProcess::NormalExit || exiftool.exitCode() != 0 || result.isEmpty()) {
+    if (exiftool.exitStatus() != QProcess::NormalExit || exiftool.exitCode() != 0) {
         qWarning() << "ExifTool could not copy metadata from" << sourcePath
                    << exiftool.readAllStandardError().trimmed();
-        return QByteArray();
+        return false;
     }
-    return result;
+    return true;
 }
 
 } // namespace MetadataCopier

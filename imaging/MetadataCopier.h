@@ -1,18 +1,15 @@
 #ifndef METADATACOPIER_H
 #define METADATACOPIER_H
 
-#include <QByteArray>
 #include <QString>
 
-#include <vector>
-
-// Carries a source file's metadata (EXIF, XMP, IPTC, ICC profile) over to freshly encoded image
-// bytes with ExifTool, resetting the orientation because the pixels are already upright.
+// Carries a source file's metadata (EXIF, XMP, IPTC, ICC profile) over to a freshly encoded
+// image file with ExifTool, resetting the orientation because the pixels are already upright.
 namespace MetadataCopier {
 
-// The encoded bytes with the metadata of `sourcePath`; empty when there is nothing to carry over
-// or ExifTool is unavailable or fails, in which case the bytes are to be written as they are.
-QByteArray copy(const QString &sourcePath, const std::vector<unsigned char> &encoded);
+// Rewrites `targetPath` in place with the metadata of `sourcePath`. False, with a warning, when
+// there is no source, ExifTool is unavailable or it fails; the target is then left as encoded.
+bool copy(const QString &sourcePath, const QString &targetPath);
 
 } // namespace MetadataCopier
 

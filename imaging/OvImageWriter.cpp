@@ -2,6 +2,7 @@
 
 #include "ChannelOrder.h"
 #include "CvUtils.h"
+#include "FileReplace.h"
 #include "MetadataCopier.h"
 #include "OvImageUtils.h"
 
@@ -9,7 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -70,6 +71,33 @@ cv::Mat encoderPixels(const ImageData &image, const Encoding &encoding)
     return pixels;
 }
 
+// A link at the output path stands for the photo it names: that file is the one replaced.
+QString resolvedTarget(const QString &outputPath)
+{
+    const QFileInfo output(outputPath);
+    if (!output.isSymLink())
+        return output.absoluteFilePath();
+    const QString canonical = output.canonicalFilePath();
+    return canonical.isEmpty() ? output.symLinkTarget() : canonical;
+}
+
+// Hidden, unique, and still ending in the format's extension, which ExifTool goes by.
+QString temporaryTemplate(const QString &target, const QString &extension)
+{
+    const QFileInfo info(target);
+    return info.dir().filePath(QLatin1Char('.') + info.completeBaseName() + QStringLiteral(".XXXXXX.") + extension);
+}
+
+// The replaced file keeps its permissions; a new one gets the usual ones for a document.
+QFileDevice::Permissions permissionsFor(const QString &target)
+{
+    const QFileInfo existing(target);
+    if (existing.exists())
+        return existing.permissions();
+    return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser
+        | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+}
+
 } // namespace
 
 OvImageWriter::OvImageWriter(QObject *parent)
@@ -120,21 +148,33 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
         fail(QStringLiteral("the image could not be encoded as %1").arg(extension));
         return;
     }
-    emit writeProgress(outputPath, 0.6f);
 
-    const QByteArray withMetadata = MetadataCopier::copy(inputPath, encoded);
-    emit writeProgress(outputPath, 0.8f);
-    const char *bytes = withMetadata.isEmpty() ? reinterpret_cast<const char *>(encoded.data())
-                                               : withMetadata.constData();
-    const qint64 size = withMetadata.isEmpty() ? qint64(encoded.size()) : withMetadata.size();
-
-    // QSaveFile writes beside the target under a fresh name, syncs and renames over it; an
-    // unfinished file is removed when it goes out of scope.
-    QSaveFile file(outputPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, size) != size || !file.commit()) {
+    // Encode to a new file beside the target, give it the source's metadata, sync it and rename
+    // it over the target: the output path never shows a half-written file. The temporary file
+    // goes away with `file` unless the rename took it.
+    const QString target = resolvedTarget(outputPath);
+    QTemporaryFile file(temporaryTemplate(target, extension));
+    const qint64 encodedSize = qint64(encoded.size());
+    if (!file.open() || file.write(reinterpret_cast<const char *>(encoded.data()), encodedSize) != encodedSize
+        || !file.flush()) {
         fail(file.errorString());
         return;
     }
+    file.close();
+    std::vector<uchar>().swap(encoded);
+    emit writeProgress(outputPath, 0.6f);
+
+    MetadataCopier::copy(inputPath, file.fileName());
+    emit writeProgress(outputPath, 0.8f);
+
+    QFile::setPermissions(file.fileName(), permissionsFor(target));
+    QString error;
+    if (!FileReplace::sync(file.fileName()) || !FileReplace::replace(file.fileName(), target, &error)) {
+        fail(error.isEmpty() ? QStringLiteral("the file could not be written to disk") : error);
+        return;
+    }
+    file.setAutoRemove(false);
+    const qint64 size = QFileInfo(target).size();
     emit writeProgress(outputPath, 1.0f);
     emit imageSaved(outputPath, size);
 }

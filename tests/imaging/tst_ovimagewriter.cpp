@@ -78,6 +78,7 @@ private Q_SLOTS:
     void convertsToWhatTheFormatStores();
     void writesTheCroppedRegion();
     void replacesAnExistingFile();
+    void linkAtOutputWritesTheLinkedPhoto();
     void carriesMetadataOverWithOrientationReset_data();
     void carriesMetadataOverWithOrientationReset();
     void savesWithoutExifTool();
@@ -249,6 +250,26 @@ void TestOvImageWriter::replacesAnExistingFile()
     QCOMPARE(recorder.saved.size(), 1);
     QCOMPARE(cv::norm(readBack(output), rgbToFileOrder(pattern), cv::NORM_INF), 0.0);
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("existing.tif")});
+}
+
+void TestOvImageWriter::linkAtOutputWritesTheLinkedPhoto()
+{
+    QTemporaryDir folder;
+    const QString photo = folder.filePath(QStringLiteral("photo.png"));
+    const QString link = folder.filePath(QStringLiteral("shortcut.png"));
+    QVERIFY(TestHelpers::writeRgbImage(photo, TestHelpers::makePattern(8, 8, CV_8U, 3)));
+    QVERIFY(QFile::link(photo, link));
+
+    const cv::Mat pattern = TestHelpers::makePattern(20, 10, CV_8U, 4);
+    OvImageWriter writer;
+    SaveRecorder recorder(writer);
+    writer.saveImage(std::make_shared<ImageData>(pattern, cv::Mat()), QString(), link, QVariantMap(), QVariantMap());
+
+    QCOMPARE(recorder.saved.size(), 1);
+    QCOMPARE(recorder.saved.first().at(0).toString(), link);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(cv::norm(readBack(photo), rgbToFileOrder(pattern), cv::NORM_INF), 0.0);
+    QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("photo.png"), QStringLiteral("shortcut.png")}));
 }
 
 void TestOvImageWriter::carriesMetadataOverWithOrientationReset_data()
