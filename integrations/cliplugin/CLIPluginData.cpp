@@ -148,18 +148,14 @@ void CLIPluginData::addFile(const QString &path)
     const QString ext = QFileInfo(p).suffix().toLower();
 
     if (m_supportedFormats.contains(ext)) {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (m_fileSet.contains(p))
-                return;
-        }
         if (!QFile::exists(p))
             return;
+        // One hash lookup per file: the set grows only for a path it does not hold yet.
         QMutexLocker lock(&m_mutex);
-        if (!m_fileSet.contains(p)) {
-            m_fileSet.insert(p);
+        const qsizetype before = m_fileSet.size();
+        m_fileSet.insert(p);
+        if (m_fileSet.size() != before)
             m_files.append(p);
-        }
     } else if (ext != QLatin1String("xmp")) {
         QMutexLocker lock(&m_mutex);
         m_invalidFiles.append(p);
