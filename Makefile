@@ -5,7 +5,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan fuzz
 
 all: build
 
@@ -37,6 +37,14 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
+
+# Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus (fuzz/corpus/<target>).
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@bash fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

@@ -28,6 +28,8 @@ packages=(
   xvfb
   xauth
   g++-mingw-w64-x86-64
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

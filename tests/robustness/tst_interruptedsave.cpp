@@ -1,0 +1,146 @@
+// A process saving in place through OvImageWriter is killed with SIGKILL at random points of
+// its saves. The file must always be the old or the new image, whole; the next save that
+// completes leaves no temporary file beside it.
+
+#include "TestHelpers.h"
+
+#include "imaging/ImageData.h"
+#include "imaging/OvImageWriter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <csignal>
+#include <memory>
+#include <sys/types.h>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString saveLoopPath()
+{
+    return TestHelpers::binDir() + QStringLiteral("/ovsaveloop");
+}
+
+} // namespace
+
+class tst_InterruptedSave : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void killedSaveLeavesOldOrNewImage_data();
+    void killedSaveLeavesOldOrNewImage();
+
+private:
+    bool runToEnd(const QString &target, int count, qint64 *elapsedMs);
+
+    QTemporaryDir references;
+    QByteArray firstImage;
+    QByteArray secondImage;
+    qint64 saveMs = 0;
+    quint32 seed = 0;
+};
+
+bool tst_InterruptedSave::runToEnd(const QString &target, int count, qint64 *elapsedMs)
+{
+    QProcess process;
+    process.start(saveLoopPath(), {target, QString::number(count)});
+    if (!process.waitForStarted() || !process.waitForReadyRead(30000))
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    const bool finished = process.waitForFinished(60000);
+    *elapsedMs = timer.elapsed();
+    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// The loop's two images as the writer encodes them, and how long one save takes here.
+void tst_InterruptedSave::initTestCase()
+{
+    QVERIFY(references.isValid());
+    QVERIFY2(QFile::exists(saveLoopPath()), qPrintable(saveLoopPath()));
+    const QString first = references.filePath(QStringLiteral("first.png"));
+    const QString second = references.filePath(QStringLiteral("second.png"));
+    const QString timing = references.filePath(QStringLiteral("timing.png"));
+    qint64 elapsed = 0;
+    QVERIFY(runToEnd(first, 1, &elapsed));
+    QVERIFY(runToEnd(second, 2, &elapsed));
+    QVERIFY(runToEnd(timing, 6, &elapsed));
+    saveMs = qMax<qint64>(1, elapsed / 6);
+    firstImage = readAll(first);
+    secondImage = readAll(second);
+    QVERIFY(!firstImage.isEmpty());
+    QVERIFY(!secondImage.isEmpty());
+    QVERIFY(firstImage != secondImage);
+    seed = QRandomGenerator::global()->generate();
+    qInfo() << "one save takes" << saveMs << "ms; seed" << seed;
+}
+
+void tst_InterruptedSave::killedSaveLeavesOldOrNewImage_data()
+{
+    QTest::addColumn<int>("run");
+    for (int run = 1; run <= 40; ++run)
+        QTest::addRow("run %d", run) << run;
+}
+
+void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
+{
+    QFETCH(int, run);
+    QRandomGenerator random(seed + quint32(run));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("photo.png"));
+    QFile original(target);
+    QVERIFY(original.open(QIODevice::WriteOnly));
+    QCOMPARE(original.write(firstImage), qint64(firstImage.size()));
+    original.close();
+
+    QProcess process;
+    QSignalSpy started(&process, &QProcess::readyReadStandardOutput);
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(saveLoopPath(), {target});
+    QVERIFY(started.wait(30000));
+    // Anywhere in the first three saves: encoding, writing, syncing or renaming.
+    const int delay = int(random.bounded(quint32(3 * saveMs + 1)));
+    const qint64 pid = process.processId();
+    QTimer::singleShot(delay, &process, [pid] { ::kill(pid_t(pid), SIGKILL); });
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+    const QByteArray after = readAll(target);
+    QVERIFY2(after == firstImage || after == secondImage,
+             qPrintable(QStringLiteral("%1 bytes, neither image (killed after %2 ms)").arg(after.size()).arg(delay)));
+    const cv::Mat decoded = cv::imread(target.toStdString(), cv::IMREAD_UNCHANGED);
+    QCOMPARE(decoded.cols, 1200);
+    QCOMPARE(decoded.rows, 800);
+
+    OvImageWriter writer;
+    QSignalSpy saved(&writer, &OvImageWriter::imageSaved);
+    QSignalSpy failed(&writer, &OvImageWriter::errorSaving);
+    const cv::Mat pattern = TestHelpers::makePattern(1200, 800, CV_8U, 3);
+    writer.saveImage(std::make_shared<ImageData>(pattern, cv::Mat()), QString(), target, QVariantMap(), QVariantMap());
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(readAll(target), firstImage);
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(left, QStringList{QStringLiteral("photo.png")});
+}
+
+QTEST_GUILESS_MAIN(tst_InterruptedSave)
+#include "tst_interruptedsave.moc"
