@@ -46,25 +46,25 @@ Encoding encodingFor(const QString &extension, const QVariantMap &saveOptions)
 }
 
 // The pixels as the encoder wants them: blue first, in a depth and channel count the format
-// stores. The shared image is only read; at most one new buffer is made.
+// stores. The shared image is only read; reordering and dropping alpha share one pass.
 cv::Mat encoderPixels(const ImageData &image, const Encoding &encoding)
 {
-    cv::Mat pixels = image.mat();
-    if (pixels.channels() == 4 && !encoding.alpha)
-        pixels = image.fullMat(false);
-
-    int depth = pixels.depth();
+    const cv::Mat region = image.mat();
+    const bool dropAlpha = region.channels() == 4 && !encoding.alpha;
+    int depth = region.depth();
     if (depth == CV_32F || (depth == CV_16U && !encoding.deep))
         depth = encoding.deep ? CV_16U : CV_8U;
-    if (depth != pixels.depth())
-        pixels = CvUtils::convert(pixels, depth);
 
-    if (pixels.channels() != 3 && pixels.channels() != 4)
+    cv::Mat pixels = depth == region.depth() ? region : CvUtils::convert(region, depth);
+    if (pixels.channels() == 1)
         return pixels;
-    if (pixels.data == image.mat().data) {
-        // Still the shared image: reorder into a buffer of our own.
+    if (pixels.data == region.data || dropAlpha) {
+        // Still the shared image, or fewer channels: reorder into a buffer of our own.
+        const int code = dropAlpha ? cv::COLOR_RGBA2BGR
+            : pixels.channels() == 4 ? cv::COLOR_RGBA2BGRA
+                                     : cv::COLOR_RGB2BGR;
         cv::Mat result;
-        cv::cvtColor(pixels, result, pixels.channels() == 4 ? cv::COLOR_RGBA2BGRA : cv::COLOR_RGB2BGR);
+        cv::cvtColor(pixels, result, code);
         return result;
     }
     ChannelOrder::swapRedBlueInPlace(pixels);
