@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     announced->clear();
     bool consumed = false;
     if (form == 0) {
-        QFileOpenEvent event(QUrl(text));
+        QFileOpenEvent event{QUrl(text)};
         consumed = backEnd->eventFilter(nullptr, &event);
     } else if (form == 1) {
         QFileOpenEvent event(QUrl(text, QUrl::StrictMode));

@@ -6,6 +6,7 @@
 #include "MetadataCopier.h"
 #include "OvImageUtils.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -88,6 +89,20 @@ QString temporaryTemplate(const QString &target, const QString &extension)
     return info.dir().filePath(QLatin1Char('.') + info.completeBaseName() + QStringLiteral(".XXXXXX.") + extension);
 }
 
+// A save that was killed between creating its temporary file and renaming it leaves that file
+// behind. Those made before this save began are such leftovers (a save still running in another
+// process keeps touching its own), so a completed save clears them away.
+void removeStaleTemporaries(const QString &target, const QString &extension, const QDateTime &saveStarted)
+{
+    const QFileInfo info(target);
+    const QString pattern = QLatin1Char('.') + info.completeBaseName() + QStringLiteral(".??????.") + extension;
+    const QFileInfoList leftovers = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo &leftover : leftovers) {
+        if (leftover.lastModified() < saveStarted)
+            QFile::remove(leftover.filePath());
+    }
+}
+
 // The replaced file keeps its permissions; a new one gets the usual ones for a document.
 QFileDevice::Permissions permissionsFor(const QString &target)
 {
@@ -153,6 +168,7 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
     // it over the target: the output path never shows a half-written file. The temporary file
     // goes away with `file` unless the rename took it.
     const QString target = resolvedTarget(outputPath);
+    const QDateTime saveStarted = QDateTime::currentDateTime();
     QTemporaryFile file(temporaryTemplate(target, extension));
     const qint64 encodedSize = qint64(encoded.size());
     if (!file.open() || file.write(reinterpret_cast<const char *>(encoded.data()), encodedSize) != encodedSize
@@ -174,6 +190,7 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
         return;
     }
     file.setAutoRemove(false);
+    removeStaleTemporaries(target, extension, saveStarted);
     const qint64 size = QFileInfo(target).size();
     emit writeProgress(outputPath, 1.0f);
     emit imageSaved(outputPath, size);
