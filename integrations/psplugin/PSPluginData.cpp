@@ -166,7 +166,9 @@ void PSPluginData::checkPlaneGeometry()
     const uint64_t width = record->width;
     const uint64_t height = record->height;
     const uint64_t rowBytes = record->rowBytes;
-    if (width == 0 || height == 0 || rowBytes < width * 2)
+    // A row is a run of 16-bit samples: an odd stride cannot describe such a plane, and every
+    // other row would start off the samples' alignment.
+    if (width == 0 || height == 0 || rowBytes < width * 2 || rowBytes % 2 != 0)
         reportFailure(VerifyFailMessage);
     const uint64_t needed = height * rowBytes;
     for (int k = 0; k < 3; ++k) {
