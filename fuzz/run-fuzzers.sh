@@ -27,7 +27,7 @@ for target in "${targets[@]}"; do
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/tmp" "$findings"
   cp "$here/corpus/$target"/* "$work/corpus/"
-  command=("$build_dir/bin/$target" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30
+  command=("$build_dir/bin/$target" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=120
            -artifact_prefix="$findings/" -print_final_stats=1 "$work/corpus")
   echo "== $target, $seconds s"
   if [[ $target == fuzz_ps* ]] && unshare --mount true 2>/dev/null; then
