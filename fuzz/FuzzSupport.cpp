@@ -141,7 +141,7 @@ QVariant consumeValue(FuzzedDataProvider &in, int depth, const QStringList &keys
     default: {
         // Few bytes, many elements: the way to texts of megabytes.
         const QVariant element = consumeValue(in, depth - 1, keys);
-        const qint64 requested = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 600000) : in.ConsumeIntegralInRange(0, 64);
+        const qint64 requested = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 100000) : in.ConsumeIntegralInRange(0, 64);
         const qint64 each = weight(element);
         const qint64 count = std::min(requested, repeatBudget / each);
         repeatBudget -= count * each;

@@ -87,7 +87,7 @@ def main():
     s.boolean(True).integer(4, 0, 4)            # "subjectSettings"
     s.integer(5, 0, 7).integer(1, 0, 8)
     s.boolean(True).integer(8, 0, 10)           # "strokes", repeated many times
-    s.integer(7, 0, 7).integer(0, 0, 7).text('stroke-\u00e9').boolean(True).integer(400000, 0, 600000)
+    s.integer(7, 0, 7).integer(0, 0, 7).text('stroke-\u00e9-' + 'x' * 52).boolean(True).integer(90000, 0, 100000)
     write('fuzz_pssettings', 'enhancement-and-strokes', s)
     s = Seed().integer(1, 0, 8).boolean(False).text('\u00fcber', 0).integer(0, 0, 7).text('x', 2)
     write('fuzz_pssettings', 'unknown-key', s)
