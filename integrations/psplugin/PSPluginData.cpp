@@ -25,6 +25,7 @@
 #include <system_error>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,17 @@ QString fromField(const char *field, std::size_t fieldSize)
     std::_Exit(-1);
 }
 
+// The channels stay mapped until the process ends, past the back end's own life (closing one
+// would remove the filter module's named objects). This list, never destroyed, keeps them
+// reachable for that whole time, so that leak checkers see them as kept rather than lost.
+template <typename Payload>
+SharedMemoryChannel<Payload> *keptForProcess(SharedMemoryChannel<Payload> *channel)
+{
+    static auto *kept = new std::vector<const void *>;
+    kept->push_back(channel);
+    return channel;
+}
+
 template <typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
@@ -66,9 +78,9 @@ void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 PSPluginData::PSPluginData()
     : PluginData()
 {
-    paramChannel = new SharedMemoryChannel<IPCParams>(ParamChannelName, 0);
+    paramChannel = keptForProcess(new SharedMemoryChannel<IPCParams>(ParamChannelName, 0));
     for (int k = 0; k < 3; ++k)
-        planeChannels[k] = new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0);
+        planeChannels[k] = keptForProcess(new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0));
 
     // A param object too small for the record is as unusable as a missing one: nothing may be
     // written into it.
@@ -119,7 +131,7 @@ void PSPluginData::start()
     Q_EMIT imagesAdded({hostDisplayName + QStringLiteral(" Image")}, false);
 
     if (record->hasMask != 0) {
-        maskChannel = new SharedMemoryChannel<uint16_t>(MaskChannelName, 0);
+        maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
         if (maskChannel->open() != 0)
             reportFailure("Failed to open shared memory for mask channel");
         spinUntilLocked(maskChannel);

@@ -110,8 +110,10 @@ int main(int argc, char *argv[])
         print(QStringLiteral("loadSettings"),
               QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(settings)).toJson(QJsonDocument::Compact)));
     }
-    if (args.contains(QStringLiteral("--skip-cleanup")))
+    if (args.contains(QStringLiteral("--skip-cleanup"))) {
+        delete backEnd;
         return 0;
+    }
     if (args.contains(QStringLiteral("--cleanup-on-thread"))) {
         // The locks were taken on this thread; the release must work from any other.
         std::thread other([backEnd] { backEnd->cleanup(); });
@@ -120,5 +122,7 @@ int main(int argc, char *argv[])
         backEnd->cleanup();
     }
     print(QStringLiteral("cleanup"), QStringLiteral("done"));
+    // The back end's channels stay mapped on their own; the object itself can go.
+    delete backEnd;
     return 0;
 }

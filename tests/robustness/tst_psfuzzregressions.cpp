@@ -59,7 +59,7 @@ void tst_PSFuzzRegressions::rowStride()
 
     const ProcessResult result = run(runnerPath(), {QStringLiteral("--load")});
     QVERIFY(result.finished);
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QVERIFY2(result.exitStatus == QProcess::NormalExit, qPrintable(result.standardError.right(3000)));
     if (refused) {
         QCOMPARE(result.exitCode, 255);
         QCOMPARE(int(session->record()->status), 2);
