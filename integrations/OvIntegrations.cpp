@@ -8,12 +8,22 @@
 #include <QDeadlineTimer>
 #include <QtDebug>
 
+#include <vector>
+
 namespace {
 
 // The filter module puts this in place of the program name; nothing else selects filter-host mode.
 const QString filterMarker = QStringLiteral("Orvane_Lumivex_PS_Plugin");
 
 constexpr int threadStopTimeoutMs = 5000;
+
+// The facade never destroys its back end, which so lives until the process ends; this list,
+// never destroyed itself, keeps it reachable for that time, so leak checkers see it as kept.
+void keepForProcess(PluginData *backEnd)
+{
+    static auto *kept = new std::vector<PluginData *>;
+    kept->push_back(backEnd);
+}
 
 } // namespace
 
@@ -29,6 +39,7 @@ OvIntegrations::OvIntegrations(QStringList args)
         m_pluginType = CLI;
         m_backEnd = new CLIPluginData(args);
     }
+    keepForProcess(m_backEnd);
     m_backEnd->moveToThread(&m_workerThread);
     connectBackEnd();
 }
