@@ -123,4 +123,44 @@ QProcessEnvironment isolatedEnvironment(const QString &root)
     return environment;
 }
 
+cv::Mat quadrants(int width, int height)
+{
+    cv::Mat image(height, width, CV_8UC3);
+    const int w = width / 2;
+    const int h = height / 2;
+    image(cv::Rect(0, 0, w, h)).setTo(cv::Scalar(255, 0, 0));
+    image(cv::Rect(w, 0, width - w, h)).setTo(cv::Scalar(0, 255, 0));
+    image(cv::Rect(0, h, w, height - h)).setTo(cv::Scalar(0, 0, 255));
+    image(cv::Rect(w, h, width - w, height - h)).setTo(cv::Scalar(255, 255, 255));
+    return image;
+}
+
+static QChar colourAt(const cv::Mat &image, bool bgr, int x, int y)
+{
+    const cv::Vec3b p = image.at<cv::Vec3b>(y, x);
+    const uchar red = bgr ? p[2] : p[0];
+    const uchar green = p[1];
+    const uchar blue = bgr ? p[0] : p[2];
+    const auto high = [](uchar v) { return v > 160; };
+    const auto low = [](uchar v) { return v < 96; };
+    if (high(red) && high(green) && high(blue))
+        return QLatin1Char('W');
+    if (high(red) && low(green) && low(blue))
+        return QLatin1Char('R');
+    if (low(red) && high(green) && low(blue))
+        return QLatin1Char('G');
+    if (low(red) && low(green) && high(blue))
+        return QLatin1Char('B');
+    return QLatin1Char('?');
+}
+
+QString quadrantCorners(const cv::Mat &image, bool bgr)
+{
+    // A few pixels in from each edge, away from resampling at the borders.
+    const int right = image.cols - 4;
+    const int bottom = image.rows - 4;
+    return QString(colourAt(image, bgr, 3, 3)) + colourAt(image, bgr, right, 3)
+        + colourAt(image, bgr, 3, bottom) + colourAt(image, bgr, right, bottom);
+}
+
 } // namespace TestHelpers

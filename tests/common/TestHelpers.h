@@ -29,6 +29,15 @@ bool runExifToolBatch(const QList<QStringList> &commands);
 // first; gray images are written as they are. True when the file was written.
 bool writeRgbImage(const QString &path, const cv::Mat &rgb);
 
+// Four flat quadrants in R, G, B order: top-left red, top-right green, bottom-left blue,
+// bottom-right white. Any turn or flip of the picture shows in which corner holds which colour.
+cv::Mat quadrants(int width, int height);
+
+// The colour letters (R, G, B, W, or ? when unclear) of the four corners of an 8-bit
+// three-channel image, top-left, top-right, bottom-left, bottom-right. `bgr` tells whether the
+// channels are in OpenCV's blue-first order or in R, G, B order.
+QString quadrantCorners(const cv::Mat &image, bool bgr);
+
 // The value of one tag as ExifTool prints it with -s3 -n (numeric, no label), trimmed; empty
 // when the tag is absent or ExifTool failed. `tag` is the bare name, e.g. "Orientation".
 QString exifToolValue(const QString &path, const QString &tag);

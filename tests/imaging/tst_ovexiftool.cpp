@@ -14,44 +14,6 @@
 
 namespace {
 
-// Flat quadrants: stored top-left red, top-right green, bottom-left blue, bottom-right white.
-cv::Mat quadrants(int width, int height)
-{
-    cv::Mat image(height, width, CV_8UC3);
-    const int w = width / 2;
-    const int h = height / 2;
-    image(cv::Rect(0, 0, w, h)).setTo(cv::Scalar(255, 0, 0));
-    image(cv::Rect(w, 0, width - w, h)).setTo(cv::Scalar(0, 255, 0));
-    image(cv::Rect(0, h, w, height - h)).setTo(cv::Scalar(0, 0, 255));
-    image(cv::Rect(w, h, width - w, height - h)).setTo(cv::Scalar(255, 255, 255));
-    return image;
-}
-
-// The colour letter of a pixel of a blue-first image as OpenCV reads it.
-QChar colourAt(const cv::Mat &bgr, int x, int y)
-{
-    const cv::Vec3b p = bgr.at<cv::Vec3b>(y, x);
-    const auto high = [](uchar v) { return v > 160; };
-    const auto low = [](uchar v) { return v < 96; };
-    if (high(p[0]) && high(p[1]) && high(p[2]))
-        return QLatin1Char('W');
-    if (low(p[0]) && low(p[1]) && high(p[2]))
-        return QLatin1Char('R');
-    if (low(p[0]) && high(p[1]) && low(p[2]))
-        return QLatin1Char('G');
-    if (high(p[0]) && low(p[1]) && low(p[2]))
-        return QLatin1Char('B');
-    return QLatin1Char('?');
-}
-
-QString corners(const cv::Mat &bgr)
-{
-    const int right = bgr.cols - 4;
-    const int bottom = bgr.rows - 4;
-    return QString(colourAt(bgr, 3, 3)) + colourAt(bgr, right, 3) + colourAt(bgr, 3, bottom)
-        + colourAt(bgr, right, bottom);
-}
-
 QStringList leftovers(const QString &folder, const QString &keep)
 {
     QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -110,17 +72,17 @@ void TestOvExifTool::initTestCase()
     QList<QStringList> commands;
     for (int orientation : {3, 6, 8}) {
         const QString file = path(QStringLiteral("oriented-%1.jpg").arg(orientation));
-        QVERIFY(TestHelpers::writeRgbImage(file, quadrants(64, 32)));
+        QVERIFY(TestHelpers::writeRgbImage(file, TestHelpers::quadrants(64, 32)));
         commands << QStringList{QStringLiteral("-n"), QStringLiteral("-Orientation=%1").arg(orientation),
                                 QStringLiteral("-Artist=Ada Lovelace"), file};
     }
     // A photo whose embedded preview (flat green) differs from its pixels (quadrants).
     const QString preview = path(QStringLiteral("preview.jpg"));
     QVERIFY(TestHelpers::writeRgbImage(preview, cv::Mat(120, 160, CV_8UC3, cv::Scalar(0, 255, 0))));
-    QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("with-preview.jpg")), quadrants(640, 480)));
+    QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("with-preview.jpg")), TestHelpers::quadrants(640, 480)));
     commands << QStringList{QStringLiteral("-ThumbnailImage<=") + preview, path(QStringLiteral("with-preview.jpg"))};
     QVERIFY(TestHelpers::runExifToolBatch(commands));
-    QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("plain.png")), quadrants(1200, 800)));
+    QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("plain.png")), TestHelpers::quadrants(1200, 800)));
 
     m_exifTool = std::make_unique<OvExifTool>();
 }
@@ -221,7 +183,7 @@ void TestOvExifTool::thumbnail()
     QCOMPARE(file.read(2), QByteArray("\xff\xd8")); // a JPEG
     const cv::Mat written = cv::imread(QFile::encodeName(thumbnail).toStdString(), cv::IMREAD_COLOR);
     QCOMPARE(QSize(written.cols, written.rows), expectedSize);
-    QCOMPARE(corners(written), expectedCorners);
+    QCOMPARE(TestHelpers::quadrantCorners(written, true), expectedCorners);
     QCOMPARE(leftovers(folder.path(), QStringLiteral("123-thumbnail.jpeg")), QStringList());
 }
 

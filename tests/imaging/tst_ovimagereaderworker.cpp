@@ -20,35 +20,6 @@ std::shared_ptr<ImageData> imageOf(const QSignalSpy &loaded)
     return loaded.first().first().toMap().value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
 }
 
-// Four flat quadrants, stored top-left red, top-right green, bottom-left blue, bottom-right white.
-cv::Mat quadrants(int width, int height)
-{
-    cv::Mat image(height, width, CV_8UC3);
-    const int w = width / 2;
-    const int h = height / 2;
-    image(cv::Rect(0, 0, w, h)).setTo(cv::Scalar(255, 0, 0));
-    image(cv::Rect(w, 0, width - w, h)).setTo(cv::Scalar(0, 255, 0));
-    image(cv::Rect(0, h, w, height - h)).setTo(cv::Scalar(0, 0, 255));
-    image(cv::Rect(w, h, width - w, height - h)).setTo(cv::Scalar(255, 255, 255));
-    return image;
-}
-
-char colourAt(const cv::Mat &rgb, int x, int y)
-{
-    const cv::Vec3b p = rgb.at<cv::Vec3b>(y, x);
-    const auto high = [](uchar v) { return v > 160; };
-    const auto low = [](uchar v) { return v < 96; };
-    if (high(p[0]) && high(p[1]) && high(p[2]))
-        return 'W';
-    if (high(p[0]) && low(p[1]) && low(p[2]))
-        return 'R';
-    if (low(p[0]) && high(p[1]) && low(p[2]))
-        return 'G';
-    if (low(p[0]) && low(p[1]) && high(p[2]))
-        return 'B';
-    return '?';
-}
-
 } // namespace
 
 class TestOvImageReaderWorker : public QObject
@@ -75,7 +46,7 @@ void TestOvImageReaderWorker::initTestCase()
     QList<QStringList> commands;
     for (int orientation = 1; orientation <= 8; ++orientation) {
         const QString path = m_dir.filePath(QStringLiteral("oriented-%1.jpg").arg(orientation));
-        QVERIFY(TestHelpers::writeRgbImage(path, quadrants(64, 32)));
+        QVERIFY(TestHelpers::writeRgbImage(path, TestHelpers::quadrants(64, 32)));
         commands << QStringList{QStringLiteral("-n"), QStringLiteral("-Orientation=%1").arg(orientation), path};
     }
     QVERIFY(TestHelpers::runExifToolBatch(commands));
@@ -187,11 +158,7 @@ void TestOvImageReaderWorker::turnsUprightByExifOrientation()
     const bool sideways = orientation >= 5;
     QCOMPARE(upright.cols, sideways ? 32 : 64);
     QCOMPARE(upright.rows, sideways ? 64 : 32);
-    const int right = upright.cols - 4;
-    const int bottom = upright.rows - 4;
-    const QString seen = QString(QLatin1Char(colourAt(upright, 3, 3))) + QLatin1Char(colourAt(upright, right, 3))
-        + QLatin1Char(colourAt(upright, 3, bottom)) + QLatin1Char(colourAt(upright, right, bottom));
-    QCOMPARE(seen, corners);
+    QCOMPARE(TestHelpers::quadrantCorners(upright, false), corners);
 }
 
 void TestOvImageReaderWorker::reportsErrors_data()
