@@ -94,4 +94,14 @@ PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, c
     return backEnd;
 }
 
+void endBackEnd(FilterHostSession *&session, PSPluginData *&backEnd)
+{
+    delete backEnd;
+    backEnd = nullptr;
+    if (session)
+        session->removeAll();
+    delete session;
+    session = nullptr;
+}
+
 } // namespace PSTestSupport

@@ -44,6 +44,10 @@ bool createReleasedSession(FilterHostSession &session, const HostImage &image, c
 // The back end takes the locks on the calling thread.
 PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
 
+// Deletes a back end made by startBackEnd and removes its session's channels; both pointers end
+// null, so a test's cleanup() can call it whether or not the test function started anything.
+void endBackEnd(FilterHostSession *&session, PSPluginData *&backEnd);
+
 } // namespace PSTestSupport
 
 #endif // PSTESTSUPPORT_H

@@ -93,12 +93,7 @@ void tst_PSImageTransfer::initTestCase()
 
 void tst_PSImageTransfer::cleanup()
 {
-    delete backEnd;
-    backEnd = nullptr;
-    if (session)
-        session->removeAll();
-    delete session;
-    session = nullptr;
+    endBackEnd(session, backEnd);
 }
 
 void tst_PSImageTransfer::loadDescribesTheImage_data()

@@ -62,12 +62,7 @@ PSPluginData *tst_PSSettings::start(const HostSetup &setup)
 
 void tst_PSSettings::cleanup()
 {
-    delete backEnd;
-    backEnd = nullptr;
-    if (session)
-        session->removeAll();
-    delete session;
-    session = nullptr;
+    endBackEnd(session, backEnd);
 }
 
 void tst_PSSettings::loadOffersTheHostsTexts_data()
