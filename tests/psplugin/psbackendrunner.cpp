@@ -4,8 +4,11 @@
 // one "key=value" line each.
 //
 //   psbackendrunner [--load] [--save-unchanged] [--save-settings FILE.json] [--print-settings]
-//                   [--cleanup-on-thread] [--skip-cleanup] [--inject-damaged-guard K]
+//                   [--cleanup-on-thread] [--skip-cleanup] [--abort-after-start]
+//                   [--inject-damaged-guard K]
 //
+// --abort-after-start crashes (abort()) while the back end holds every lock, as an application
+// that dies in the middle of a filter run.
 // --inject-damaged-guard K damages the guard of plane K before the back end is built, so that
 // a run under the filter-module stand-in can be made to fail.
 
@@ -19,6 +22,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -94,6 +98,8 @@ int main(int argc, char *argv[])
     });
 
     backEnd->start();
+    if (args.contains(QStringLiteral("--abort-after-start")))
+        std::abort();
     if (args.contains(QStringLiteral("--load")))
         backEnd->loadImage(QStringLiteral("runner image"), false);
     if (args.contains(QStringLiteral("--save-unchanged")))

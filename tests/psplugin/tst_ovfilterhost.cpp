@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <opencv2/imgcodecs.hpp>
 
 using namespace PSTestSupport;
@@ -51,7 +53,8 @@ private Q_SLOTS:
     void runWithoutSave_data();
     void runWithoutSave();
     void failureOfTheApplication();
-    void programEndingWithoutCleanup();
+    void programEndingWithoutHandingBack_data();
+    void programEndingWithoutHandingBack();
     void staleChannelsAreRemovedFirst();
 
 private:
@@ -72,7 +75,8 @@ void tst_OvFilterHost::helpDocumentsTheCommandLine()
     QCOMPARE(result.exitCode, 0);
     for (const char *text : {"INPUT_IMAGE OUTPUT_IMAGE -- PROGRAM", "Orvane_Lumivex_PS_Plugin", "Exit codes",
                              "--settings-in", "--settings-out", "--signature", "--process-name", "--host-version",
-                             "--run-mode", "--gray", "--no-mask", "--icc", "hostDisplayName=", "0600"})
+                             "--run-mode", "--gray", "--no-mask", "--icc", "hostDisplayName=", "0600", "--corrupt",
+                             "missing-plane0", "unterminated-settings", "--keep-locks"})
         QVERIFY2(result.standardOutput.contains(QLatin1String(text)), text);
 }
 
@@ -180,12 +184,32 @@ void tst_OvFilterHost::failureOfTheApplication()
     QVERIFY(!anyChannelLeft());
 }
 
-void tst_OvFilterHost::programEndingWithoutCleanup()
+// Whatever way the application goes, the stand-in reports it with exit code 3 and removes every
+// channel it made, so a crashed run never leaves shared memory behind.
+void tst_OvFilterHost::programEndingWithoutHandingBack_data()
 {
-    const ProcessResult result = run(filterHostPath(), {colourImage, dir.filePath("x.png"), "--", runnerPath(),
-                                                        "--skip-cleanup"});
+    QTest::addColumn<QStringList>("hostOptions");
+    QTest::addColumn<QStringList>("runnerOptions");
+    QTest::addColumn<int>("programExit");
+    QTest::newRow("ends without cleanup") << QStringList() << QStringList{"--skip-cleanup"} << 0;
+    QTest::newRow("crashes holding every lock") << QStringList() << QStringList{"--abort-after-start"} << 128 + SIGABRT;
+    QTest::newRow("module keeps its locks") << QStringList{"--keep-locks", "--timeout", "1"} << QStringList() << 128 + SIGKILL;
+}
+
+void tst_OvFilterHost::programEndingWithoutHandingBack()
+{
+    QFETCH(QStringList, hostOptions);
+    QFETCH(QStringList, runnerOptions);
+    QFETCH(int, programExit);
+    const ProcessResult result = run(filterHostPath(), hostOptions + QStringList{colourImage, dir.filePath("x.png"), "--",
+                                                                                 runnerPath()} + runnerOptions);
     QCOMPARE(result.exitCode, 3);
-    QVERIFY(result.standardError.contains(QStringLiteral("without handing back the param lock")));
+    QVERIFY2(result.standardError.contains(QStringLiteral("(exit code %1) without handing back the param lock").arg(programExit)),
+             qPrintable(result.standardError));
+    QCOMPARE(summaryLine(result.standardOutput),
+             QStringLiteral("ovfilterhost: status=255 message=\"\" host=\"%1\" exit=%2 output=\"\"")
+                 .arg(runnerOptions.isEmpty() ? QString() : QStringLiteral("Adobe Photoshop"))
+                 .arg(programExit));
     QVERIFY(!anyChannelLeft());
 }
 

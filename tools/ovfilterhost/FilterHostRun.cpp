@@ -2,7 +2,6 @@
 
 #include "HostImageCodec.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -46,7 +45,8 @@ int FilterHostRun::run()
     for (const QString &name : FilterHostSession::removeStaleChannels())
         printErr(QStringLiteral("warning: removed stale shared memory channel %1").arg(name));
     QString error;
-    if (!session.create(image, options.setup, &error)) {
+    if (!session.create(image, options.setup, &error)
+        || !HostCorruption::apply(options.corruptions, session, &error)) {
         session.removeAll();
         return fail(UsageError, error);
     }
@@ -54,8 +54,15 @@ int FilterHostRun::run()
         session.removeAll();
         return UsageError;
     }
-    session.releaseLocks();
-    const bool handedBack = waitForHandBack();
+    bool handedBack = false;
+    if (options.keepLocks) {
+        QElapsedTimer timer;
+        timer.start();
+        waitForEnd(timer);
+    } else {
+        session.releaseLocks();
+        handedBack = waitForHandBack();
+    }
     const int code = finish(handedBack);
     session.removeAll();
     return code;
@@ -119,7 +126,14 @@ bool FilterHostRun::waitForHandBack()
     }
     if (!taken && child.hasEnded())
         taken = session.param().tryLock();
-    // The application decides when it quits; give it the rest of the time to do so.
+    waitForEnd(timer);
+    return taken;
+}
+
+// The application decides when it quits; it gets the rest of the time limit to do so.
+void FilterHostRun::waitForEnd(const QElapsedTimer &timer)
+{
+    const qint64 limit = qint64(options.timeoutSeconds) * 1000;
     while (!child.hasEnded() && timer.elapsed() <= limit) {
         pumpOutput();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -131,7 +145,6 @@ bool FilterHostRun::waitForHandBack()
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     pumpOutput();
-    return taken;
 }
 
 void FilterHostRun::pumpOutput()

@@ -3,8 +3,11 @@
 
 #include "ChildProcess.h"
 #include "FilterHostSession.h"
+#include "HostCorruption.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +22,8 @@ struct FilterHostOptions
     QString settingsOut;
     bool gray = false;
     bool noMask = false;
+    bool keepLocks = false; // never let go of the locks, like a module that hangs
+    QList<HostCorruption::Kind> corruptions;
     int timeoutSeconds = 300;
     HostSetup setup;
 };
@@ -40,6 +45,7 @@ private:
     bool readInputs();
     bool startApplication();
     bool waitForHandBack();
+    void waitForEnd(const QElapsedTimer &timer);
     void pumpOutput();
     int finish(bool handedBack);
     int fail(int code, const QString &message);

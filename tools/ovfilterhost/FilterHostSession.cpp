@@ -207,3 +207,9 @@ bool FilterHostSession::writeSettings(IPCSettings *settings, const QJsonObject &
     }
     return true;
 }
+
+void FilterHostSession::fillTextFields(IPCSettings *settings, char byte)
+{
+    for (const TextField &f : TextFields)
+        std::memset(f.field(settings), byte, f.size);
+}

@@ -62,6 +62,9 @@ public:
     QString hostErrorMessage() const;
 
     static bool writeSettings(IPCSettings *settings, const QJsonObject &json, QString *error);
+    // Fills every text field of the settings block with `byte` from its first byte to its last,
+    // so that none of them holds a NUL.
+    static void fillTextFields(IPCSettings *settings, char byte);
 
 private:
     void fillRecord(const HostImage &image, const HostSetup &setup);

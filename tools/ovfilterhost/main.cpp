@@ -2,6 +2,7 @@
 // a host. See --help.
 
 #include "FilterHostRun.h"
+#include "HostCorruption.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -42,6 +43,26 @@ Exit codes:
   2  status 2: the program reported a failure (its message is printed on standard error)
   3  the program ended (or ran out of time) without releasing the param lock or writing a status
   4  usage or input error of ovfilterhost itself (bad option, unreadable file, program not found)
+
+Faulty filter modules (for tests of the application's refusals):
+  --corrupt KIND damages the hand-over after the channels are filled; it may be given more than
+  once. KIND is one of:
+    missing-param, missing-plane0, missing-plane1, missing-plane2, missing-mask, missing-icc
+                   the channel's names are removed (the stand-in keeps reading its own mapping)
+    damaged-guard0, damaged-guard1, damaged-guard2
+                   the last guard byte of that plane is not 0x08
+    short-rows     rowBytes is one sample shorter than a row
+    short-planes   each plane's dataSize is one row short (its guard moves with it)
+    zero-width, zero-height
+                   the record's width or height is 0
+    oversized-icc  iccProfileSize is one byte more than the ICC channel holds
+    unterminated-process-name, unterminated-settings
+                   the process name or every settings text field is filled to its last byte,
+                   with no NUL; the application is expected to run normally
+  --keep-locks never lets go of the param, plane and mask locks, like a module that hangs. The
+  application waits for them without a time limit; killing ovfilterhost then leaves it waiting
+  and leaves the channels behind (the next run removes them). Without a kill, the program is
+  ended at the time limit and the exit code is 3.
 
 Settings JSON (--settings-in, --settings-out): an object with the keys "version" (integer),
 "Denoise", "Sharpen", "Enhance", "Face Recovery", "subjectSettings" and "maskStrokes". On input a
@@ -92,8 +113,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption settingsOut(QStringLiteral("settings-out"), QStringLiteral("Write the returned settings block as JSON."), QStringLiteral("FILE"));
     const QCommandLineOption rowPadding(QStringLiteral("row-padding"), QStringLiteral("Unused bytes behind each plane row (default 0)."), QStringLiteral("BYTES"), QStringLiteral("0"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the program (default 300)."), QStringLiteral("SECONDS"), QStringLiteral("300"));
+    const QCommandLineOption corrupt(QStringLiteral("corrupt"), QStringLiteral("Damage the hand-over (see above); repeatable."), QStringLiteral("KIND"));
+    const QCommandLineOption keepLocks(QStringLiteral("keep-locks"), QStringLiteral("Never let go of the locks (see above)."));
     parser.addOptions({help, signature, processName, hostVersion, runMode, gray, noMask, icc, settingsIn,
-                       settingsOut, rowPadding, timeout});
+                       settingsOut, rowPadding, timeout, corrupt, keepLocks});
     parser.addPositionalArgument(QStringLiteral("INPUT_IMAGE"), QStringLiteral("Image sent to the program."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_IMAGE"), QStringLiteral("Where the delivered image is written."));
 
@@ -137,6 +160,14 @@ int main(int argc, char *argv[])
     options.timeoutSeconds = parser.value(timeout).toInt(&ok);
     if (!ok || options.timeoutSeconds <= 0)
         return usageError(QStringLiteral("--timeout needs a positive number of seconds"));
+
+    options.keepLocks = parser.isSet(keepLocks);
+    for (const QString &name : parser.values(corrupt)) {
+        HostCorruption::Kind kind;
+        if (!HostCorruption::fromName(name, &kind))
+            return usageError(QStringLiteral("--corrupt needs one of: %1").arg(HostCorruption::names().join(QStringLiteral(", "))));
+        options.corruptions << kind;
+    }
 
     FilterHostRun run(options);
     return run.run();
