@@ -18,6 +18,15 @@ QString filterHostPath()
     return QDir(TestHelpers::binDir()).filePath(QStringLiteral("ovfilterhost"));
 }
 
+QString summaryLine(const QString &output)
+{
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
+            return line;
+    }
+    return QString();
+}
+
 ProcessResult collect(QProcess &process, int timeoutMs)
 {
     ProcessResult result;

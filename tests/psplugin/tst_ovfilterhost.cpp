@@ -30,16 +30,6 @@ bool anyChannelLeft()
     return !removed.isEmpty();
 }
 
-QString summaryLine(const QString &output)
-{
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
-            return line;
-    }
-    return QString();
-}
-
 } // namespace
 
 class tst_OvFilterHost : public QObject

@@ -30,15 +30,6 @@ QString lumivexPath()
     return QDir(TestHelpers::binDir()).filePath(QStringLiteral("lumivex"));
 }
 
-QString summaryLine(const QString &output)
-{
-    for (const QString &line : output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
-            return line;
-    }
-    return QString();
-}
-
 QString readAll(const QString &path)
 {
     QFile file(path);
