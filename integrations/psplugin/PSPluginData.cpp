@@ -306,14 +306,24 @@ void PSPluginData::loadImage(const QString &id, bool)
 // whole picture; the result differs from a float source by far less than one 8-bit step.
 // The file is written under a new name and renamed into place, so that a reader never sees a
 // half-written thumbnail.
+// A strip a few pixels wide from the host would ask for a thumbnail of billions of pixels (a
+// 1 x 100000 image gives 200 x 20000000); such a thumbnail is not made, like a failed write,
+// rather than letting the allocation take the process down.
 void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
 {
+    constexpr int64_t MaxThumbnailPixels = 16 * 1024 * 1024;
     const int64_t width = converted.cols;
     const int64_t height = converted.rows;
     if (width <= 0 || height <= 0)
         return;
-    const cv::Size size = height > width ? cv::Size(200, int(height * 200 / width))
-                                         : cv::Size(int(width * 200 / height), 200);
+    const int64_t longSide = height > width ? height * 200 / width : width * 200 / height;
+    if (longSide * 200 > MaxThumbnailPixels) {
+        qWarning() << "Thumbnail not made: a" << width << "x" << height << "image would give" << longSide
+                   << "pixels on its long side";
+        QFile::remove(path); // an earlier run's thumbnail would show another picture
+        return;
+    }
+    const cv::Size size = height > width ? cv::Size(200, int(longSide)) : cv::Size(int(longSide), 200);
     cv::Mat small;
     cv::resize(converted, small, size, 0, 0, cv::INTER_LINEAR);
     cv::Mat thumbnail;

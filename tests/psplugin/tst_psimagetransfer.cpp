@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -70,6 +71,8 @@ private Q_SLOTS:
     void loadDescribesTheImage_data();
     void loadDescribesTheImage();
     void repeatedLoadEmitsTheEarlierDescriptionFirst();
+    void elongatedImages_data();
+    void elongatedImages();
     void saveWritesThePlanes_data();
     void saveWritesThePlanes();
     void saveRefusals_data();
@@ -177,6 +180,49 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     expected.thumbnail.convertTo(reference8, CV_8U, 255.0);
     cv::cvtColor(reference8, reference8, cv::COLOR_RGBA2BGRA);
     QVERIFY(cv::norm(written, reference8, cv::NORM_INF) <= 1.0);
+}
+
+// Thin strips load like any image; only a thumbnail beyond 16 megapixels is left out, and an
+// earlier run's thumbnail goes with it.
+void tst_PSImageTransfer::elongatedImages_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("thumbnail");
+    QTest::newRow("20 x 1600, thumbnail 200 x 16000") << 20 << 1600 << true;
+    QTest::newRow("12000 x 30, thumbnail 80000 x 200") << 12000 << 30 << true;
+    QTest::newRow("3 x 1300, thumbnail 200 x 86666") << 3 << 1300 << false;
+    QTest::newRow("1 x 100000") << 1 << 100000 << false;
+    QTest::newRow("100000 x 1") << 100000 << 1 << false;
+}
+
+void tst_PSImageTransfer::elongatedImages()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, thumbnail);
+    const QString thumbnailPath = QDir(temp.path()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    QVERIFY(cv::imwrite(thumbnailPath.toStdString(), cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3))));
+    session = new FilterHostSession;
+    backEnd = startBackEnd(*session, makeHostImage(width, height, false, false));
+    QVERIFY(backEnd);
+    QSignalSpy loaded(backEnd, &PluginData::imageLoaded);
+    if (!thumbnail)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Thumbnail not made: a %1 x %2 image").arg(width).arg(height)));
+    backEnd->loadImage(QStringLiteral("strip"), false);
+
+    QCOMPARE(loaded.size(), 1);
+    const auto image = imageOf(loaded.at(0).at(1).toMap());
+    QVERIFY(image);
+    QCOMPARE(image->width(), width);
+    QCOMPARE(image->height(), height);
+    QCOMPARE(loaded.at(0).at(1).toMap().value("thumbnail").toString(), thumbnailPath);
+    QCOMPARE(QFile::exists(thumbnailPath), thumbnail);
+    if (thumbnail) {
+        const cv::Mat written = cv::imread(thumbnailPath.toStdString(), cv::IMREAD_UNCHANGED);
+        QCOMPARE(written.cols, PSReference::thumbnailSize(width, height).width);
+        QCOMPARE(written.rows, PSReference::thumbnailSize(width, height).height);
+    }
 }
 
 void tst_PSImageTransfer::repeatedLoadEmitsTheEarlierDescriptionFirst()
