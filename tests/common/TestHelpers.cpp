@@ -163,4 +163,38 @@ QString quadrantCorners(const cv::Mat &image, bool bgr)
         + colourAt(image, bgr, 3, bottom) + colourAt(image, bgr, right, bottom);
 }
 
+QList<QByteArray> processStatFields(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    // "pid (comm) state ppid ...": the command name may hold blanks, so count from the last ')'.
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ');
+}
+
+QList<QByteArray> processArguments(qint64 pid)
+{
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return {};
+    return cmdline.readAll().split('\0');
+}
+
+QList<qint64> childProcesses()
+{
+    QList<qint64> children;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QList<QByteArray> fields = processStatFields(pid);
+        if (fields.size() > 1 && fields.at(1) == self)
+            children << pid;
+    }
+    return children;
+}
+
 } // namespace TestHelpers

@@ -2,6 +2,7 @@
 #define TESTHELPERS_H
 
 #include <QString>
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QProcessEnvironment>
@@ -50,6 +51,14 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
 // (created under `root`, mode 0700), so that programs of parallel test runs never meet through
 // sockets, thumbnails or other files. QT_QPA_PLATFORM is offscreen.
 QProcessEnvironment isolatedEnvironment(const QString &root);
+
+// Linux process table. The fields of /proc/PID/stat that follow the command name (index 0 is
+// the state, 1 the parent id, 11 and 12 user and system time in ticks); empty once it is gone.
+QList<QByteArray> processStatFields(qint64 pid);
+// The argument elements of a process, argv[0] first.
+QList<QByteArray> processArguments(qint64 pid);
+// The processes whose parent is this one.
+QList<qint64> childProcesses();
 
 } // namespace TestHelpers
 

@@ -25,16 +25,8 @@ QStringList leftovers(const QString &folder, const QString &keep)
 int exifToolChildren()
 {
     int count = 0;
-    const QString self = QString::number(QCoreApplication::applicationPid());
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
-            continue;
-        // Field 4 is the parent id; the command name in field 2 may hold blanks, so count from ')'.
-        const QByteArray fields = stat.readAll();
-        const QList<QByteArray> afterName = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
-        if (afterName.size() > 1 && afterName.at(1) == self.toLatin1() && cmdline.readAll().contains("exiftool"))
+    for (const qint64 pid : TestHelpers::childProcesses()) {
+        if (TestHelpers::processArguments(pid).join(' ').contains("exiftool"))
             ++count;
     }
     return count;

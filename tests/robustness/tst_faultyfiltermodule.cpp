@@ -17,7 +17,6 @@
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 using namespace PSTestSupport;
 
@@ -50,21 +49,9 @@ bool hasCrashReport(const QString &errors)
 QList<pid_t> markedChildren()
 {
     QList<pid_t> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const pid_t pid = pid_t(entry.toInt(&numeric));
-        if (!numeric)
-            continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // stat: "pid (comm) state ppid ..."; comm may hold spaces, so count from the last ')'.
-        const QByteArray statLine = stat.readAll();
-        const QList<QByteArray> fields = statLine.mid(statLine.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1).toInt() == getpid() && cmdline.readAll().split('\0').value(0) == Marker)
-            pids << pid;
+    for (const qint64 pid : TestHelpers::childProcesses()) {
+        if (TestHelpers::processArguments(pid).value(0) == Marker)
+            pids << pid_t(pid);
     }
     return pids;
 }
@@ -72,11 +59,7 @@ QList<pid_t> markedChildren()
 // User plus system time of a process in clock ticks, -1 once it is gone.
 long long cpuTicks(pid_t pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray statLine = stat.readAll();
-    const QList<QByteArray> fields = statLine.mid(statLine.lastIndexOf(')') + 2).split(' ');
+    const QList<QByteArray> fields = TestHelpers::processStatFields(pid);
     return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
 }
 
