@@ -28,6 +28,11 @@ packages=(
   xvfb
   xauth
   g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64-posix
+  wine64
+  dpkg-dev
+  lintian
+  file
   clang
   libclang-rt-14-dev
 )
