@@ -5,7 +5,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan fuzz
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan fuzz package
 
 all: build
 
@@ -20,6 +20,10 @@ build: configure
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The Debian packages (build/default/packages/*.deb).
+package: build
+	cmake --build --preset $(PRESET) --target package
 
 demo: build
 	@bash tools/demo.sh $(BUILD_DIR)
