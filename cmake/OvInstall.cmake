@@ -13,16 +13,6 @@
 # OV_INTEGRATIONS_EXPORT.
 
 include(GNUInstallDirs)
-# Debian's multiarch library folder whatever the prefix, as Debian's own packaging passes it,
-# unless CMAKE_INSTALL_LIBDIR was given on the command line. GNUInstallDirs (already included
-# through Qt's packages) picks plain `lib` for any prefix but /usr.
-get_property(ov_libdir_help CACHE CMAKE_INSTALL_LIBDIR PROPERTY HELPSTRING)
-if(CMAKE_LIBRARY_ARCHITECTURE AND CMAKE_INSTALL_LIBDIR STREQUAL "lib"
-        AND ov_libdir_help MATCHES "^Object code libraries")
-    set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH
-        "Object code libraries (lib/${CMAKE_LIBRARY_ARCHITECTURE})" FORCE)
-    set(CMAKE_INSTALL_FULL_LIBDIR "${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}")
-endif()
 include(CMakePackageConfigHelpers)
 
 set(OV_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/OvIntegrations)
