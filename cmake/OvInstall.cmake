@@ -68,6 +68,8 @@ endforeach()
 # image handle of its signals.
 target_link_libraries(integrations INTERFACE Qt6::Core ovimaging)
 
+# $ORIGIN: in a prefix outside the loader's path the integrations library still finds the
+# imaging libraries beside it (a program's own search path does not reach a library's needs).
 set_target_properties(integrations ${OV_IMAGING_LIBRARIES} PROPERTIES
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
@@ -84,7 +86,8 @@ install(TARGETS ovimaging ${OV_IMAGING_LIBRARIES} EXPORT OvIntegrationsTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 
 # What a host application includes: the facade, the back-end interface, the export macros and
-# the imaging declarations (the image handle travels in the facade's signals).
+# the imaging declarations (the image handle travels in the facade's signals; the rest serve an
+# application that uses OvIntegrations::imaging).
 install(FILES
     ${PROJECT_SOURCE_DIR}/integrations/OvIntegrations.h
     ${PROJECT_SOURCE_DIR}/integrations/PluginData.h
