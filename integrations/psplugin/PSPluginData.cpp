@@ -1,5 +1,6 @@
 #include "PSPluginData.h"
 
+#include "ChannelQtLog.h"
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
 
@@ -78,6 +79,7 @@ void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 PSPluginData::PSPluginData()
     : PluginData()
 {
+    ChannelQtLog::install();
     paramChannel = keptForProcess(new SharedMemoryChannel<IPCParams>(ParamChannelName, 0));
     for (int k = 0; k < 3; ++k)
         planeChannels[k] = keptForProcess(new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0));

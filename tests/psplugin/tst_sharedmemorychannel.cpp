@@ -4,6 +4,7 @@
 #include "PSTestSupport.h"
 
 #include "ChannelLock.h"
+#include "ChannelQtLog.h"
 #include "HostChannel.h"
 #include "SharedMemoryChannel.h"
 #include "TestHelpers.h"
@@ -30,6 +31,7 @@ class tst_SharedMemoryChannel : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { ChannelQtLog::install(); }
     void openReadsTheInfoObject();
     void openTwiceIsRefused();
     void openFailures_data();
