@@ -132,10 +132,10 @@ public:
     int32_t close()
     {
         using boost::interprocess::shared_memory_object;
-        if (infoObject || dataObject) {
-            shared_memory_object::remove(shmInfoName.c_str());
-            shared_memory_object::remove(shmDataName.c_str());
-        }
+        // By name, whether or not this side ever opened them: closing a channel means the
+        // filter module's objects are gone.
+        shared_memory_object::remove(shmInfoName.c_str());
+        shared_memory_object::remove(shmDataName.c_str());
         infoRegion.reset();
         dataRegion.reset();
         infoObject.reset();
