@@ -158,7 +158,7 @@ void PSPluginData::start()
     SharedMemoryChannel<char> iccChannel(IccChannelName, 0);
     if (iccChannel.open() != 0)
         reportFailure("Failed to open shared memory for ICC profile");
-    checkIccGeometry(iccChannel.size(), iccChannel.mappedSize());
+    checkIccGeometry(iccChannel.mappedSize());
     if (record->iccProfileSize != 0)
         iccProfile = QByteArray(iccChannel.data(), record->iccProfileSize);
 
@@ -193,11 +193,13 @@ void PSPluginData::checkPlaneGeometry()
         reportFailure(VerifyFailMessage);
 }
 
-void PSPluginData::checkIccGeometry(uint64_t iccDataSize, uint64_t iccMappedSize)
+// The profile's length is the record's word alone; the ICC channel's own payload size is not
+// consulted, so a module that sizes that channel differently still hands its profile over. Only
+// bytes that are not mapped at all refuse the run.
+void PSPluginData::checkIccGeometry(uint64_t iccMappedSize)
 {
     const int32_t size = record->iccProfileSize;
-    if (size < 0 || static_cast<uint64_t>(size) > iccDataSize
-        || static_cast<uint64_t>(size) > iccMappedSize)
+    if (size < 0 || static_cast<uint64_t>(size) > iccMappedSize)
         reportFailure(VerifyFailMessage);
 }
 
