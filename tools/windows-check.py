@@ -146,7 +146,7 @@ def compile_all(source, build, targets, jobs):
 # The Windows test programs: each links the named project units, the very files the library and
 # tools build from; none of them uses Qt.
 PROGRAMS = {
-    "wire_host": (["tests/windows/wire_host.cpp", "tools/ovfilterhost/HostPermissions_win.cpp"], []),
+    "wire_host": (["tests/windows/wire_host.cpp", "tools/ovfilterhost/HostPermissions_win.cpp"], ["-ladvapi32"]),
     "wire_app": (["tests/windows/wire_app.cpp", "integrations/psplugin/ChannelLog.cpp",
                   "integrations/psplugin/ChannelLock.cpp", "integrations/psplugin/ThreadId_win.cpp"], []),
     "editor_parent": (["tests/windows/editor_parent.cpp"], []),

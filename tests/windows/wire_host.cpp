@@ -1,18 +1,20 @@
 // The filter module's side of a filter run between two Windows processes. Creates the six
-// channels through Boost's own Windows emulation, owner-only, fills them, holds each lock with
-// Boost's spin_recursive_mutex constructed in place (as a real module does), starts wire_app.exe
-// with CreateProcess and checks every byte the application handed back.
+// channels through Boost's own Windows emulation, owner-only (checked on disk), fills them,
+// holds each lock with Boost's spin_recursive_mutex constructed in place (as a real module
+// does), starts wire_app.exe with CreateProcess and checks every byte handed back.
 // Usage: wire_host.exe PATH_OF_wire_app.exe
 #include "ChannelInfo.h"
 #include "HostPermissions.h"
 #include "IPCParams.h"
 #include "WireSample.h"
 
+#include <boost/interprocess/detail/shared_dir_helpers.hpp>
 #include <boost/interprocess/mapped_region.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 #include <boost/interprocess/sync/spin/recursive_mutex.hpp>
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <exception>
@@ -72,6 +74,42 @@ bool objectGone(const std::string &name)
     } catch (const std::exception &) {
         return true;
     }
+}
+
+// Boost keeps the object as a file in its shared folder; its access list must name no one but
+// the current user (Wine adds LocalSystem when it maps the list onto the file's mode bits).
+bool ownerOnlyOnDisk(const std::string &name)
+{
+    std::string path;
+    bip::ipcdetail::get_shared_dir(path);
+    path += "/" + name;
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                              nullptr, &descriptor) != ERROR_SUCCESS || !acl)
+        return false;
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    unsigned char user[256];
+    DWORD size = sizeof(user);
+    GetTokenInformation(token, TokenUser, user, size, &size);
+    CloseHandle(token);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr;
+    AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system);
+    bool userListed = false;
+    bool othersListed = false;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        void *ace = nullptr;
+        GetAce(acl, i, &ace);
+        PSID sid = &static_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
+        const bool isUser = EqualSid(sid, reinterpret_cast<TOKEN_USER *>(user)->User.Sid);
+        userListed = userListed || isUser;
+        othersListed = othersListed || (!isUser && !EqualSid(sid, system));
+    }
+    FreeSid(system);
+    LocalFree(descriptor);
+    return userListed && !othersListed;
 }
 
 void fill(HostSide *channels[6])
@@ -152,6 +190,7 @@ int main(int argc, char *argv[])
         std::printf("FAIL wire protocol: creating the channels: %s\n", e.what());
         return 1;
     }
+    check(ownerOnlyOnDisk(ChannelNames[Param]), "the record's object is not the current user's alone");
     fill(channels);
     for (int c = Param; c <= Mask; ++c)
         channels[c]->lock->lock();
