@@ -186,8 +186,13 @@ class Wine:
         self.work = work
 
     def run(self, *args, timeout=120):
-        result = subprocess.run([self.binary, *args], cwd=self.work, env=self.env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True, timeout=timeout)
+        try:
+            result = subprocess.run([self.binary, *args], cwd=self.work, env=self.env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # A program stuck in a lock wait would otherwise outlive the check.
+            self.stop()
+            return -1, "", "{} did not end within {} s".format(args[0], timeout)
         return result.returncode, result.stdout, result.stderr
 
     def prepare(self):
