@@ -162,17 +162,21 @@ PROGRAM_INCLUDES = ["integrations/psplugin", "integrations/cliplugin", "tools/ov
 def link_program(job):
     source, work, boost_folder, name = job
     files, libraries = PROGRAMS[name]
-    inputs = []
-    for f in files:
-        if f.endswith(".rc"):
-            res = os.path.join(work, name + ".res")
-            subprocess.run([WINDRES, os.path.join(source, f), "-O", "coff", "-o", res], check=True)
-            inputs.append(res)
-        else:
-            inputs.append(os.path.join(source, f))
     includes = [flag for folder in PROGRAM_INCLUDES for flag in ("-I", os.path.join(source, folder))]
-    command = [CXX, "-std=c++17", "-O1", *WARNINGS, "-isystem", boost_folder, *includes, *inputs,
-               "-static", "-o", os.path.join(work, name + ".exe"), *libraries]
+    objects = []
+    for f in files:
+        out = os.path.join(work, "programs", name, os.path.basename(f) + ".o")
+        os.makedirs(os.path.dirname(out), exist_ok=True)
+        if f.endswith(".rc"):
+            command = [WINDRES, os.path.join(source, f), "-O", "coff", "-o", out]
+        else:
+            command = [*LAUNCHER, CXX, "-std=c++17", "-O1", *WARNINGS, "-isystem", boost_folder, *includes,
+                       "-c", os.path.join(source, f), "-o", out]
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if result.returncode != 0:
+            return name, result.returncode, result.stdout
+        objects.append(out)
+    command = [CXX, *objects, "-static", "-o", os.path.join(work, name + ".exe"), *libraries]
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return name, result.returncode, result.stdout
 
