@@ -5,14 +5,16 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan fuzz package
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows fuzz package
 
 all: build
 
 deps:
 	@bash tools/setup-deps.sh
 
+# The code model query makes CMake describe its targets for the Windows check.
 configure: deps
+	@mkdir -p $(BUILD_DIR)/.cmake/api/v1/query && touch $(BUILD_DIR)/.cmake/api/v1/query/codemodel-v2
 	cmake --preset $(PRESET)
 
 build: configure
@@ -30,6 +32,11 @@ demo: build
 
 bench: build
 	@bash tools/bench.sh $(BUILD_DIR)
+
+# Every unit of the library, the imaging libraries and the programs compiled for Windows, then
+# the Windows test programs (tests/windows) run under Wine.
+test-windows: build
+	python3 tools/windows-check.py $(BUILD_DIR) $(JOBS)
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 test-asan: deps

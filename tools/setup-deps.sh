@@ -30,6 +30,7 @@ packages=(
   g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64-posix
   wine64
+  python3
   dpkg-dev
   lintian
   file

@@ -1,8 +1,7 @@
 #include "ChannelLock.h"
 
+#include "ChannelLog.h"
 #include "ThreadId.h"
-
-#include <QDebug>
 
 #include <atomic>
 
@@ -31,7 +30,8 @@ int ChannelLock::tryLock(ChannelInfo *info)
     if (word(info->lockOwner).load(std::memory_order_acquire) == me) {
         const uint32_t count = word(info->lockCount).load(std::memory_order_relaxed);
         if (count + 1 == 0) {
-            qCritical() << "boost::interprocess::spin_recursive_mutex recursive lock overflow";
+            ChannelLog::write(ChannelLog::Level::Critical,
+                              "boost::interprocess::spin_recursive_mutex recursive lock overflow");
             return Busy;
         }
         word(info->lockCount).store(count + 1, std::memory_order_relaxed);

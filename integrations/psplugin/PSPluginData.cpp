@@ -1,5 +1,6 @@
 #include "PSPluginData.h"
 
+#include "ChannelQtLog.h"
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
 
@@ -78,6 +79,7 @@ void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 PSPluginData::PSPluginData()
     : PluginData()
 {
+    ChannelQtLog::install();
     paramChannel = keptForProcess(new SharedMemoryChannel<IPCParams>(ParamChannelName, 0));
     for (int k = 0; k < 3; ++k)
         planeChannels[k] = keptForProcess(new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0));
@@ -156,7 +158,7 @@ void PSPluginData::start()
     SharedMemoryChannel<char> iccChannel(IccChannelName, 0);
     if (iccChannel.open() != 0)
         reportFailure("Failed to open shared memory for ICC profile");
-    checkIccGeometry(iccChannel.size(), iccChannel.mappedSize());
+    checkIccGeometry(iccChannel.mappedSize());
     if (record->iccProfileSize != 0)
         iccProfile = QByteArray(iccChannel.data(), record->iccProfileSize);
 
@@ -191,11 +193,13 @@ void PSPluginData::checkPlaneGeometry()
         reportFailure(VerifyFailMessage);
 }
 
-void PSPluginData::checkIccGeometry(uint64_t iccDataSize, uint64_t iccMappedSize)
+// The profile's length is the record's word alone; the ICC channel's own payload size is not
+// consulted, so a module that sizes that channel differently still hands its profile over. Only
+// bytes that are not mapped at all refuse the run.
+void PSPluginData::checkIccGeometry(uint64_t iccMappedSize)
 {
     const int32_t size = record->iccProfileSize;
-    if (size < 0 || static_cast<uint64_t>(size) > iccDataSize
-        || static_cast<uint64_t>(size) > iccMappedSize)
+    if (size < 0 || static_cast<uint64_t>(size) > iccMappedSize)
         reportFailure(VerifyFailMessage);
 }
 

@@ -49,7 +49,7 @@ public:
 private:
     [[noreturn]] void reportFailure(const char *message);
     void checkPlaneGeometry();
-    void checkIccGeometry(uint64_t iccDataSize, uint64_t iccMappedSize);
+    void checkIccGeometry(uint64_t iccMappedSize);
     void identifyHost();
 
     void writeThumbnail(const cv::Mat &converted, const QString &path);

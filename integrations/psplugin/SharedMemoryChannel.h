@@ -3,8 +3,7 @@
 
 #include "ChannelInfo.h"
 #include "ChannelLock.h"
-
-#include <QDebug>
+#include "ChannelLog.h"
 
 #include <boost/interprocess/mapped_region.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
@@ -48,9 +47,10 @@ public:
 
     int32_t open()
     {
-        qInfo() << "Opening shmInfoName" << shmInfoName.c_str() << "shmDataName" << shmDataName.c_str();
+        ChannelLog::write(ChannelLog::Level::Info,
+                          "Opening shmInfoName " + shmInfoName + " shmDataName " + shmDataName);
         if (infoObject) {
-            qWarning() << "Already opened";
+            ChannelLog::write(ChannelLog::Level::Warning, "Already opened");
             return AlreadyOpen;
         }
         using namespace boost::interprocess;
@@ -60,7 +60,7 @@ public:
             info = std::make_unique<shared_memory_object>(open_only, shmInfoName.c_str(), read_write);
             dataObj = std::make_unique<shared_memory_object>(open_only, shmDataName.c_str(), read_write);
         } catch (const std::exception &e) {
-            qCritical() << "Unable to allocate space for shared memory objects." << e.what();
+            logOpenFailure(e.what());
             return OpenFailed;
         }
         // Mapping failures are not the named objects' absence, but they leave nothing usable
@@ -71,12 +71,11 @@ public:
             infoMap = std::make_unique<mapped_region>(*info, read_write);
             dataMap = std::make_unique<mapped_region>(*dataObj, read_write);
         } catch (const std::exception &e) {
-            qCritical() << "Unable to allocate space for shared memory objects." << e.what();
+            logOpenFailure(e.what());
             return OpenFailed;
         }
         if (infoMap->get_size() < ChannelInfoMinimumSize) {
-            qCritical() << "Unable to allocate space for shared memory objects."
-                        << "info object too small:" << infoMap->get_size();
+            logOpenFailure("info object too small: " + std::to_string(infoMap->get_size()));
             return OpenFailed;
         }
         infoObject = std::move(info);
@@ -133,10 +132,10 @@ public:
     int32_t close()
     {
         using boost::interprocess::shared_memory_object;
-        if (infoObject || dataObject) {
-            shared_memory_object::remove(shmInfoName.c_str());
-            shared_memory_object::remove(shmDataName.c_str());
-        }
+        // By name, whether or not this side ever opened them: closing a channel means the
+        // filter module's objects are gone.
+        shared_memory_object::remove(shmInfoName.c_str());
+        shared_memory_object::remove(shmDataName.c_str());
         infoRegion.reset();
         dataRegion.reset();
         infoObject.reset();
@@ -147,6 +146,12 @@ public:
     }
 
 private:
+    static void logOpenFailure(const std::string &reason)
+    {
+        ChannelLog::write(ChannelLog::Level::Critical,
+                          "Unable to allocate space for shared memory objects. " + reason);
+    }
+
     std::string shmDataName;
     std::string shmInfoName;
     uint64_t payloadSize = 0;

@@ -106,10 +106,14 @@ void tst_PSImageTransfer::loadDescribesTheImage_data()
     QTest::addColumn<bool>("gray");
     QTest::addColumn<bool>("mask");
     QTest::addColumn<QByteArray>("icc");
-    QTest::newRow("colour, mask, profile") << 300 << 120 << false << true << QByteArray("\x00\x01profile", 9);
-    QTest::newRow("colour, no mask") << 90 << 160 << false << false << QByteArray();
-    QTest::newRow("gray, mask") << 150 << 150 << true << true << QByteArray("gray profile");
-    QTest::newRow("gray, no mask") << 41 << 23 << true << false << QByteArray();
+    QTest::addColumn<int>("iccDataSize"); // what the ICC channel's info object claims; -1: the profile's size
+    QTest::newRow("colour, mask, profile") << 300 << 120 << false << true << QByteArray("\x00\x01profile", 9) << -1;
+    QTest::newRow("colour, no mask") << 90 << 160 << false << false << QByteArray() << -1;
+    QTest::newRow("gray, mask") << 150 << 150 << true << true << QByteArray("gray profile") << -1;
+    QTest::newRow("gray, no mask") << 41 << 23 << true << false << QByteArray() << -1;
+    // The record's iccProfileSize is the length; the channel's own size must neither cut nor refuse it.
+    QTest::newRow("profile longer than its channel says") << 41 << 23 << false << false
+                                                          << QByteArray("a profile of 26 bytes here") << 4;
 }
 
 void tst_PSImageTransfer::loadDescribesTheImage()
@@ -119,14 +123,18 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     QFETCH(bool, gray);
     QFETCH(bool, mask);
     QFETCH(QByteArray, icc);
+    QFETCH(int, iccDataSize);
     HostImage host = makeHostImage(width, height, gray, mask);
     putEdgeValues(host);
     HostSetup setup;
     setup.icc = icc;
     setup.rowPadding = 6;
     session = new FilterHostSession;
-    backEnd = startBackEnd(*session, host, setup);
-    QVERIFY(backEnd);
+    QVERIFY(createReleasedSession(*session, host, setup));
+    if (iccDataSize >= 0)
+        session->icc().info()->dataSize = uint64_t(iccDataSize);
+    backEnd = new PSPluginData();
+    backEnd->start();
     const PSReference::Loaded expected = PSReference::load(referencePlanes(*session, gray), true);
 
     QStringList events;

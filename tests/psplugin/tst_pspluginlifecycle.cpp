@@ -21,7 +21,7 @@ enum class Fault {
     Plane0Missing, Plane1Missing, Plane2Missing, MaskMissing, IccMissing,
     Guard0Damaged, Guard1Damaged, Guard2DamagedGray, GuardPastMapping,
     WidthZero, HeightZero, RowBytesShort, PlanesTooSmall, MaskTooSmall,
-    IccSizeNegative, IccSizeTooLarge,
+    IccSizeNegative, IccSizePastMapping,
 };
 
 bool objectExists(const std::string &name)
@@ -54,7 +54,7 @@ void applyFault(FilterHostSession &session, Fault fault)
     case Fault::PlanesTooSmall: r->height += 1; break;
     case Fault::MaskTooSmall: session.mask()->info()->dataSize -= 2; break;
     case Fault::IccSizeNegative: r->iccProfileSize = -1; break;
-    case Fault::IccSizeTooLarge: r->iccProfileSize = int32_t(session.icc().dataSize()) + 1; break;
+    case Fault::IccSizePastMapping: r->iccProfileSize = int32_t(session.icc().dataSize() + HostChannel::GuardSize) + 1; break;
     }
 }
 
@@ -227,7 +227,7 @@ void tst_PSPluginLifecycle::fatalPaths_data()
     QTest::newRow("planes too small") << Fault::PlanesTooSmall << false << false << verify << true;
     QTest::newRow("mask too small") << Fault::MaskTooSmall << false << true << verify << true;
     QTest::newRow("icc size negative") << Fault::IccSizeNegative << false << false << verify << true;
-    QTest::newRow("icc size too large") << Fault::IccSizeTooLarge << false << false << verify << true;
+    QTest::newRow("icc size past the mapping") << Fault::IccSizePastMapping << false << false << verify << true;
 }
 
 void tst_PSPluginLifecycle::fatalPaths()

@@ -4,6 +4,7 @@
 #include "PSTestSupport.h"
 
 #include "ChannelLock.h"
+#include "ChannelQtLog.h"
 #include "HostChannel.h"
 #include "SharedMemoryChannel.h"
 #include "TestHelpers.h"
@@ -30,6 +31,7 @@ class tst_SharedMemoryChannel : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { ChannelQtLog::install(); }
     void openReadsTheInfoObject();
     void openTwiceIsRefused();
     void openFailures_data();
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void recursiveLocking();
     void unlockFromAnotherThread();
     void lockHeldByAnotherProcess();
+    void closeRemovesBothObjects_data();
     void closeRemovesBothObjects();
     void hostObjectsAreOwnerOnly();
 };
@@ -228,15 +231,24 @@ void tst_SharedMemoryChannel::lockHeldByAnotherProcess()
     host.remove();
 }
 
+void tst_SharedMemoryChannel::closeRemovesBothObjects_data()
+{
+    QTest::addColumn<bool>("openFirst");
+    QTest::newRow("open channel") << true;
+    QTest::newRow("never opened") << false; // removal goes by name, not by what this side mapped
+}
+
 void tst_SharedMemoryChannel::closeRemovesBothObjects()
 {
+    QFETCH(bool, openFirst);
     const std::string name = uniqueName("close");
     HostChannel host(name);
     QString error;
     QVERIFY(host.create(8, &error));
     {
         SharedMemoryChannel<char> channel(name, 0);
-        QCOMPARE(channel.open(), 0);
+        if (openFirst)
+            QCOMPARE(channel.open(), 0);
         QCOMPARE(channel.close(), 0);
         QCOMPARE(channel.data(), nullptr);
         QCOMPARE(channel.tryLock(), -1001);

@@ -1,10 +1,10 @@
 #include "HostChannel.h"
 
 #include "ChannelLock.h"
+#include "HostPermissions.h"
 #include "ThreadId.h"
 
 #include <boost/interprocess/mapped_region.hpp>
-#include <boost/interprocess/permissions.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 
 #include <atomic>
@@ -12,18 +12,6 @@
 #include <exception>
 
 namespace bip = boost::interprocess;
-
-namespace {
-
-// Boost's default would let every user of the machine read the host's image.
-bip::permissions ownerOnly()
-{
-    bip::permissions perm;
-    perm.set_permissions(0600);
-    return perm;
-}
-
-} // namespace
 
 HostChannel::HostChannel(const std::string &name)
     : dataName(name)
@@ -35,12 +23,20 @@ HostChannel::~HostChannel() = default;
 
 bool HostChannel::create(uint64_t dataSize, QString *error)
 {
+    bip::permissions ownerOnly;
+    std::string failure;
+    if (!HostPermissions::ownerOnly(ownerOnly, failure)) {
+        if (error)
+            *error = QStringLiteral("cannot create shared memory %1: %2")
+                         .arg(QString::fromStdString(dataName), QString::fromStdString(failure));
+        return false;
+    }
     try {
         infoObject = std::make_unique<bip::shared_memory_object>(bip::create_only, infoName.c_str(),
-                                                                 bip::read_write, ownerOnly());
+                                                                 bip::read_write, ownerOnly);
         infoObject->truncate(sizeof(ChannelInfo));
         dataObject = std::make_unique<bip::shared_memory_object>(bip::create_only, dataName.c_str(),
-                                                                 bip::read_write, ownerOnly());
+                                                                 bip::read_write, ownerOnly);
         dataObject->truncate(static_cast<bip::offset_t>(dataSize + GuardSize));
         infoRegion = std::make_unique<bip::mapped_region>(*infoObject, bip::read_write);
         dataRegion = std::make_unique<bip::mapped_region>(*dataObject, bip::read_write);

@@ -100,7 +100,7 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
         record->height = 0;
         break;
     case OversizedIcc:
-        record->iccProfileSize = int32_t(session.icc().dataSize() + 1);
+        record->iccProfileSize = int32_t(session.icc().dataSize() + HostChannel::GuardSize + 1);
         break;
     case UnterminatedProcessName:
         fillWithoutNul(record->hostProcessName, IPCParams::HostProcessNameSize, "Photoshop.exe ");

@@ -27,7 +27,7 @@ public:
         ShortPlanes,      // each plane's dataSize one row short of what the record describes
         ZeroWidth,
         ZeroHeight,
-        OversizedIcc,     // iccProfileSize beyond the ICC channel's payload
+        OversizedIcc,     // iccProfileSize beyond the ICC channel's mapped object
         UnterminatedProcessName,
         UnterminatedSettings
     };

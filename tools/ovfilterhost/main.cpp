@@ -55,7 +55,7 @@ Faulty filter modules (for tests of the application's refusals):
     short-planes   each plane's dataSize is one row short (its guard moves with it)
     zero-width, zero-height
                    the record's width or height is 0
-    oversized-icc  iccProfileSize is one byte more than the ICC channel holds
+    oversized-icc  iccProfileSize reaches one byte past the ICC channel's object
     unterminated-process-name, unterminated-settings
                    the process name or every settings text field is filled to its last byte,
                    with no NUL; the application is expected to run normally
