@@ -28,25 +28,6 @@ private:
         return QtConcurrent::run([key, data] { return OvIntercom().join(key, data); });
     }
 
-    // A bound socket file that nobody accepts on, as a crashed instance leaves it.
-    static int boundSocket(const QString &path)
-    {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        const QByteArray bytes = QFile::encodeName(path);
-        std::memcpy(address.sun_path, bytes.constData(), size_t(qMin<qsizetype>(bytes.size(), sizeof(address.sun_path) - 1)));
-        return ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 ? fd : -1;
-    }
-
-    static QByteArray header(quint32 magic, quint32 length)
-    {
-        QByteArray bytes(8, Qt::Uninitialized);
-        qToBigEndian(magic, bytes.data());
-        qToBigEndian(length, bytes.data() + 4);
-        return bytes;
-    }
-
 private slots:
     void init()
     {
@@ -100,34 +81,6 @@ private slots:
         QVERIFY(name != OvIntercom::serverNameFor(m_key.toLower()));
     }
 
-    void takingTheName_data()
-    {
-        QTest::addColumn<bool>("staleSocket");
-        QTest::addColumn<bool>("liveHolder");
-        QTest::addColumn<OvIntercom::Role>("role");
-        QTest::newRow("free") << false << false << OvIntercom::Role::Running;
-        QTest::newRow("left by a crash") << true << false << OvIntercom::Role::Running;
-        QTest::newRow("held, nothing to hand over") << false << true << OvIntercom::Role::Alone;
-    }
-
-    void takingTheName()
-    {
-        QFETCH(bool, staleSocket);
-        QFETCH(bool, liveHolder);
-        QFETCH(OvIntercom::Role, role);
-        const QString key = QString::fromLatin1(QTest::currentDataTag());
-        const int stale = staleSocket ? boundSocket(OvIntercom::serverNameFor(key)) : -1;
-        QVERIFY(!staleSocket || stale >= 0);
-        OvIntercom holder;
-        if (liveHolder)
-            QCOMPARE(holder.join(key, QString()), OvIntercom::Role::Running);
-        const QFuture<OvIntercom::Role> joined = joinLater(key, QString());
-        QTRY_VERIFY(joined.isFinished());
-        QCOMPARE(joined.result(), role);
-        if (stale >= 0)
-            ::close(stale);
-    }
-
     void handOff_data()
     {
         QTest::addColumn<QString>("data");
@@ -165,8 +118,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("not a handoff") << QByteArray("GET / HTTP/1.0\r\n\r\n");
-        QTest::newRow("over the cap") << header(0x4c564d32, HandOffReader::MaxDataBytes + 1);
-        QTest::newRow("stops mid-message") << header(0x4c564d32, 100) + QByteArray(10, 'x');
+        QTest::newRow("over the cap") << HandOffReader::message(QString()).left(4) + QByteArray::fromHex("04000001");
+        QTest::newRow("stops mid-message") << HandOffReader::message(QString(100, QLatin1Char('x'))).left(18);
     }
 
     void badSenderIsDropped()
