@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
-
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
