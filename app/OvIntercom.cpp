@@ -22,6 +22,9 @@ constexpr int PollMs = 200;
 // A lock holder that does not listen yet is still starting up.
 constexpr int RetryMs = 50;
 constexpr int PatienceMs = 5000;
+// A holder that has accepted nothing for this long lost its socket (a cleaner of the temporary
+// folder may take it). Nothing was handed to it, so the launch may safely keep its own files.
+constexpr int UnreachableMs = 10000;
 
 } // namespace
 
@@ -67,6 +70,8 @@ OvIntercom::Role OvIntercom::join(const QString &key, const QString &data)
     const QByteArray message = HandOffReader::message(data);
     QElapsedTimer waiting;
     waiting.start();
+    QElapsedTimer unreachable;
+    unreachable.start();
     bool toldWaiting = false;
     for (;;) {
         if (m_lock.tryLock(lockName))
@@ -79,6 +84,13 @@ OvIntercom::Role OvIntercom::join(const QString &key, const QString &data)
         case Delivery::Refused:
             return Role::Alone;
         case Delivery::Lost:
+            unreachable.restart();
+            break;
+        case Delivery::Unreachable:
+            if (unreachable.hasExpired(UnreachableMs)) {
+                qWarning() << "The running instance for" << key << "does not answer; this launch keeps its files";
+                return Role::Alone;
+            }
             break;
         }
         if (!toldWaiting && waiting.hasExpired(PatienceMs)) {
@@ -94,7 +106,7 @@ OvIntercom::Delivery OvIntercom::deliver(const QString &name, const QByteArray &
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(ConnectTimeoutMs))
-        return Delivery::Lost;
+        return Delivery::Unreachable;
     if (!LocalPeer::isSameUser(socket.socketDescriptor(), LocalPeer::Server)) {
         qWarning() << "Refusing to hand files to" << name << "- it belongs to another user";
         return Delivery::Refused;

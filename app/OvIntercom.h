@@ -51,7 +51,8 @@ Q_SIGNALS:
     void mergeInstance(const QString &data);
 
 private:
-    enum class Delivery { Confirmed, Lost, Refused };
+    // Unreachable: nothing was sent. Lost: sent, but the connection ended unconfirmed.
+    enum class Delivery { Confirmed, Unreachable, Lost, Refused };
 
     Delivery deliver(const QString &name, const QByteArray &message, const QString &lockName);
     bool startServer(const QString &name);
