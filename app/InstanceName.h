@@ -3,17 +3,21 @@
 
 #include <QString>
 
-// The local-socket name under which the running instance for a merge key listens. Two users
-// never share a name, and neither do two keys; the platform file decides where the name lives.
+// Where the running instance for a merge key is found and elected: the local-socket name it
+// listens on and the name of the lock its holder keeps. Two users never share them, and neither
+// do two keys; the platform file decides where they live. Both are empty when this user has no
+// place that only this user controls: such a launch neither hands over nor takes over.
 class InstanceName
 {
 public:
     static QString forKey(const QString &key);
+    static QString lockFor(const QString &key);
 
 private:
     // A short, file-name-safe digest of the key (editor names carry blanks and quotes).
     static QString keyDigest(const QString &key);
     static QString userScopedName(const QString &digest);
+    static QString lockName(const QString &digest);
 };
 
 #endif // INSTANCENAME_H

@@ -1,17 +1,53 @@
 #include "InstanceName.h"
 
+#include <QDebug>
 #include <QDir>
-#include <QStandardPaths>
+#include <QFile>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-// A socket file in the user's runtime folder (mode 0700), with the uid in the name as well, so
-// that a shared temporary folder fallback still keeps users apart.
+namespace {
+
+// Whoever can enter or change the folder could plant a socket under our name and be handed the
+// file names of the next launch, so only a real folder (not a link) that belongs to this user
+// and is closed to everybody else will do.
+bool isPrivateFolder(const QString &folder)
+{
+    struct stat info = {};
+    return QDir::isAbsolutePath(folder) && ::lstat(QFile::encodeName(folder).constData(), &info) == 0
+        && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+// The runtime folder when the session has one; otherwise a folder of our own in the temporary
+// folder, which is shared by every user and so only the parent of ours.
+QString privateFolder()
+{
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath() + QStringLiteral("/lumivex-%1").arg(::geteuid());
+        ::mkdir(QFile::encodeName(folder).constData(), 0700); // one that exists is judged below
+    }
+    if (isPrivateFolder(folder))
+        return folder;
+    qWarning() << "Refusing the instance folder" << folder << "- it is not private to this user";
+    return QString();
+}
+
+QString inPrivateFolder(const QString &fileName)
+{
+    const QString folder = privateFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + fileName;
+}
+
+} // namespace
+
 QString InstanceName::userScopedName(const QString &digest)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    const QString fileName = QStringLiteral("lumivex-%1-%2").arg(::getuid()).arg(digest);
-    return QDir(folder).filePath(fileName);
+    return inPrivateFolder(QStringLiteral("lumivex-%1-%2").arg(::geteuid()).arg(digest));
+}
+
+QString InstanceName::lockName(const QString &digest)
+{
+    return inPrivateFolder(QStringLiteral("lumivex-%1-%2.lock").arg(::geteuid()).arg(digest));
 }

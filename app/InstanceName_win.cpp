@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
-// Named pipes live in one namespace for the whole machine; the session id and the user name
-// keep the pipes of different logons apart.
-QString InstanceName::userScopedName(const QString &digest)
+namespace {
+
+// Named pipes and mutexes live in namespaces wider than one user; the session id and the user
+// name keep the objects of different logons apart.
+QString userAndSession()
 {
     wchar_t user[256];
     DWORD length = 256;
@@ -12,5 +14,18 @@ QString InstanceName::userScopedName(const QString &digest)
         ? QString::fromWCharArray(user, int(length) - 1) : QStringLiteral("unknown");
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return QStringLiteral("lumivex-%1-%2-%3").arg(session).arg(userName, digest);
+    return QStringLiteral("%1-%2").arg(session).arg(userName);
+}
+
+} // namespace
+
+QString InstanceName::userScopedName(const QString &digest)
+{
+    return QStringLiteral("lumivex-%1-%2").arg(userAndSession(), digest);
+}
+
+// A mutex in the session's own namespace: another logon cannot see it, let alone hold it.
+QString InstanceName::lockName(const QString &digest)
+{
+    return QStringLiteral("Local\\lumivex-%1-%2-lock").arg(userAndSession(), digest);
 }

@@ -1,8 +1,17 @@
 #include "LaunchOptions.h"
 
+#include <QDir>
+
 namespace {
 
 const QString AutoPrefix = QStringLiteral("--auto=");
+// The library takes an argument with this start as the editor name, never as a file.
+const QString EditorPrefix = QStringLiteral("--editor");
+
+bool isFile(const QString &argument)
+{
+    return !argument.isEmpty() && !argument.startsWith(EditorPrefix);
+}
 
 } // namespace
 
@@ -32,6 +41,29 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
         }
     }
     return options;
+}
+
+QStringList LaunchOptions::libraryArguments() const
+{
+    QStringList arguments = remaining;
+    // Joined, not cleaned: "link/../x" must keep the meaning it has in this folder.
+    const QDir here = QDir::current();
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (isFile(arguments.at(i)))
+            arguments[i] = here.filePath(arguments.at(i));
+    }
+    return arguments;
+}
+
+bool LaunchOptions::filesFitMergeData() const
+{
+    // The absolute form counts: the current folder's name may hold the separator too.
+    const QStringList arguments = libraryArguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (isFile(arguments.at(i)) && arguments.at(i).contains(QLatin1String("::")))
+            return false;
+    }
+    return true;
 }
 
 QString LaunchOptions::usage()

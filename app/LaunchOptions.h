@@ -14,6 +14,12 @@ public:
     static LaunchOptions parse(const QStringList &arguments);
     static QString usage();
 
+    // `remaining` with every file made absolute against the current folder, so that a running
+    // instance that is handed the files finds the same ones wherever it was started.
+    QStringList libraryArguments() const;
+    // False when a file's path contains "::", which the merge text cannot carry.
+    bool filesFitMergeData() const;
+
     bool headless = false;
     bool verbose = false;
     bool help = false;

@@ -49,7 +49,7 @@ int LumivexApp::run(int &argc, char **argv)
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
     QuitSignals::install(&app);
 
-    OvIntegrations integrations(options.remaining);
+    OvIntegrations integrations(options.libraryArguments());
     OvIntercom intercom;
     if (integrations.pluginType() == OvIntegrations::PSFilter) {
         // The filter module reads the host's name from this line of our output.
@@ -75,18 +75,23 @@ bool LumivexApp::handedOff(const LaunchOptions &options, OvIntegrations &integra
     if (options.autoRun || !integrations.canMergeInstance())
         return false;
     const QString key = integrations.mergableInstanceKey();
-    const QString data = integrations.getDataForMerging();
-    if (!data.isEmpty() && intercom.handOff(key, data)) {
+    // The merge text joins paths with "::" and has no escape: a launch with such a path keeps
+    // its files rather than have the running instance open the pieces.
+    const QString data = options.filesFitMergeData() ? integrations.getDataForMerging() : QString();
+    switch (intercom.join(key, data)) {
+    case OvIntercom::Role::HandedOver:
         Console::line(QStringLiteral("handed %1 file(s) over to the running instance for %2")
                           .arg(data.split(QStringLiteral("::"), Qt::SkipEmptyParts).size())
                           .arg(Console::quoted(key)));
         integrations.cleanup();
         return true;
-    }
-    if (intercom.listen(key))
+    case OvIntercom::Role::Running:
         Console::line(QStringLiteral("listening for other launches on %1").arg(Console::quoted(intercom.serverName())));
-    else
-        qWarning() << "Could not take the instance name for" << key << "- later launches will run on their own";
+        return false;
+    case OvIntercom::Role::Alone:
+        break;
+    }
+    qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
     return false;
 }
 

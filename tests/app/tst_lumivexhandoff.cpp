@@ -6,9 +6,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Single-instance handoff between real lumivex processes: a second launch hands its files to
-// the running instance, which announces them as merged; a name left by a killed instance does
-// not stop the next launch.
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// Single-instance handoff between real lumivex processes: a later launch hands its files to the
+// running instance, which announces them as merged; each file is announced exactly once.
 class tst_LumivexHandoff : public QObject
 {
     Q_OBJECT
@@ -17,12 +23,14 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QProcessEnvironment m_environment;
 
-    QString image(const QString &name) const
+    // An image in the subfolder `folder`, which is created; the canonical path of it.
+    QString image(const QString &folder, const QString &name) const
     {
-        const QString path = m_dir->filePath(name);
+        QDir(m_dir->path()).mkpath(folder);
+        const QString path = m_dir->filePath(folder + QLatin1Char('/') + name);
         if (!QFileInfo::exists(path))
             SampleImage::write(path, 160, 120);
-        return path;
+        return QFileInfo(path).canonicalFilePath();
     }
 
     static QString announced(const QString &path, bool merged)
@@ -35,12 +43,20 @@ private:
         return QDir(m_environment.value(QStringLiteral("XDG_RUNTIME_DIR"))).entryList({QStringLiteral("lumivex-*")}, QDir::System);
     }
 
-    static QStringList launch(const QString &editor, const QString &file)
+    std::unique_ptr<LumivexProcess> launch(const QString &editor, const QString &file, const QString &folder = QString(),
+                                           const QString &option = QStringLiteral("--headless"),
+                                           const QString &gate = QString())
     {
-        QStringList arguments{QStringLiteral("--verbose")};
+        auto process = std::make_unique<LumivexProcess>(m_environment);
+        process->process().setWorkingDirectory(folder.isEmpty() ? m_dir->path() : m_dir->filePath(folder));
+        QStringList arguments{option, QStringLiteral("--verbose")};
         if (!editor.isEmpty())
             arguments << QStringLiteral("--editor=") + editor;
-        return arguments << file;
+        arguments << file;
+        if (!gate.isEmpty()) // it waits for its line from the gate, a FIFO, first
+            arguments = QStringList{"-c", "read x < \"$0\"; exec \"$@\"", gate, QDir(TestHelpers::binDir()).filePath("lumivex")} + arguments;
+        process->start(arguments, gate.isEmpty() ? QStringLiteral("lumivex") : QStringLiteral("/bin/sh"));
+        return process;
     }
 
     // The first instance is up once it listens and has announced its own file.
@@ -48,6 +64,19 @@ private:
     {
         return instance.output().contains(QLatin1String("listening for other launches"))
             && instance.output().contains(announced(file, false));
+    }
+
+    static bool handedOver(LumivexProcess &launch)
+    {
+        return launch.finish() && launch.process().exitStatus() == QProcess::NormalExit
+            && launch.process().exitCode() == 0 && launch.output().contains(QLatin1String("handed 1 file(s) over"));
+    }
+
+    static void stop(LumivexProcess &instance)
+    {
+        instance.process().terminate();
+        QVERIFY(instance.finish());
+        QCOMPARE(instance.process().exitCode(), 0);
     }
 
 private slots:
@@ -62,97 +91,130 @@ private slots:
     {
         QTest::addColumn<QString>("firstEditor");
         QTest::addColumn<QString>("secondEditor");
+        QTest::addColumn<QString>("secondName");
+        QTest::addColumn<bool>("relative");
+        QTest::addColumn<QString>("option");
         QTest::addColumn<bool>("merged");
-        QTest::newRow("same editor named") << "Capture One" << "Capture One" << true;
-        QTest::newRow("same launching program") << "" << "" << true;
-        QTest::newRow("other editor") << "Capture One" << "Adobe Lightroom Classic" << false;
+        const QString window = QStringLiteral("--headless");
+        QTest::newRow("same editor named") << "Capture One" << "Capture One" << "second one.png" << false << window << true;
+        QTest::newRow("same launching program") << "" << "" << "second.png" << false << window << true;
+        QTest::newRow("other editor") << "Capture One" << "Adobe Lightroom Classic" << "second.png" << false << window << false;
+        QTest::newRow("batch run") << "Capture One" << "Capture One" << "second.png" << false << "--auto=identity" << false;
+        // The running instance sits in another folder that has a same.jpg of its own.
+        QTest::newRow("relative name") << "Capture One" << "Capture One" << "same.jpg" << true << window << true;
+        // The merge text would split it into "…/a" and "b.jpg".
+        QTest::newRow("name with the separator") << "Capture One" << "Capture One" << "a::b.jpg" << true << window << false;
     }
 
     void secondLaunch()
     {
         QFETCH(QString, firstEditor);
         QFETCH(QString, secondEditor);
+        QFETCH(QString, secondName);
+        QFETCH(bool, relative);
+        QFETCH(QString, option);
         QFETCH(bool, merged);
-        const QString first = image(QStringLiteral("first.jpg"));
-        const QString second = image(QStringLiteral("second one.png"));
+        const QString first = image(QStringLiteral("a"), QStringLiteral("first.jpg"));
+        image(QStringLiteral("a"), QStringLiteral("same.jpg"));
+        const QString second = image(QStringLiteral("b"), secondName);
 
-        LumivexProcess running(m_environment);
-        running.start(launch(firstEditor, first));
-        QTRY_VERIFY2_WITH_TIMEOUT(isReady(running, first), qPrintable(running.output() + running.errors()), 30000);
+        const auto running = launch(firstEditor, first, QStringLiteral("a"));
+        QTRY_VERIFY2_WITH_TIMEOUT(isReady(*running, first), qPrintable(running->output() + running->errors()), 30000);
 
-        LumivexProcess later(m_environment);
-        later.start(launch(secondEditor, second));
+        const auto later = launch(secondEditor, relative ? secondName : second, QStringLiteral("b"), option);
         if (merged) {
-            QVERIFY(later.finish());
-            QCOMPARE(later.process().exitStatus(), QProcess::NormalExit);
-            QCOMPARE(later.process().exitCode(), 0);
-            QVERIFY2(later.output().contains(QLatin1String("handed 1 file(s) over to the running instance")), qPrintable(later.output()));
-            QTRY_VERIFY2_WITH_TIMEOUT(running.output().contains(announced(second, true)), qPrintable(running.output()), 20000);
-            QVERIFY(running.output().contains(QStringLiteral("intercom mergeInstance data=\"%1\"").arg(second)));
-            QCOMPARE(socketFiles().size(), 1);
+            QVERIFY2(handedOver(*later), qPrintable(later->output() + later->errors()));
+            QTRY_VERIFY2_WITH_TIMEOUT(running->output().contains(announced(second, true)), qPrintable(running->output()), 20000);
         } else {
-            QTRY_VERIFY2_WITH_TIMEOUT(isReady(later, second), qPrintable(later.output() + later.errors()), 30000);
-            QVERIFY(later.isRunning());
-            QVERIFY(!running.output().contains(QLatin1String("mergingInstance=true")));
-            QCOMPARE(socketFiles().size(), 2);
-            later.process().terminate();
-            QVERIFY(later.finish());
-            QCOMPARE(later.process().exitCode(), 0);
+            QTRY_VERIFY2_WITH_TIMEOUT(later->output().contains(announced(second, false)),
+                                      qPrintable(later->output() + later->errors()), 30000);
+            QVERIFY(!running->output().contains(QLatin1String("mergingInstance=true")));
+            stop(*later);
         }
-
         // A polite stop ends the instance normally and takes its name away with it.
-        running.process().terminate();
-        QVERIFY(running.finish());
-        QCOMPARE(running.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(running.process().exitCode(), 0);
+        stop(*running);
         QVERIFY2(socketFiles().isEmpty(), qPrintable(socketFiles().join(QLatin1Char(' '))));
     }
 
-    void staleSocketIsRecovered()
+    // Exactly one of the two takes the file: the running instance once it resumes, or the
+    // waiting launch itself once the running instance is gone.
+    void runningInstanceStalls_data()
     {
-        const QString first = image(QStringLiteral("first.jpg"));
-        const QString second = image(QStringLiteral("second.jpg"));
-        LumivexProcess crashed(m_environment);
-        crashed.start(launch(QStringLiteral("Capture One"), first));
-        QTRY_VERIFY_WITH_TIMEOUT(isReady(crashed, first), 30000);
-        crashed.process().kill();
-        QVERIFY(crashed.finish());
-        QCOMPARE(socketFiles().size(), 1);
-
-        LumivexProcess next(m_environment);
-        next.start(launch(QStringLiteral("Capture One"), second));
-        // It runs on its own with its file, not merged anywhere.
-        QTRY_VERIFY2_WITH_TIMEOUT(isReady(next, second), qPrintable(next.output() + next.errors()), 30000);
-        QVERIFY(next.isRunning());
-        QVERIFY(!next.output().contains(QLatin1String("handed")));
-
-        // And it serves the launch after it.
-        LumivexProcess third(m_environment);
-        third.start(launch(QStringLiteral("Capture One"), first));
-        QVERIFY(third.finish());
-        QCOMPARE(third.process().exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(next.output().contains(announced(first, true)), 20000);
-        next.process().terminate();
-        QVERIFY(next.finish());
+        QTest::addColumn<int>("thenSignal");
+        QTest::newRow("resumes") << int(SIGCONT);
+        QTest::newRow("dies") << int(SIGKILL);
     }
 
-    void batchRunsStayOutOfTheHandoff()
+    void runningInstanceStalls()
     {
-        const QString first = image(QStringLiteral("first.jpg"));
-        const QString copy = m_dir->filePath(QStringLiteral("copy.jpg"));
-        QVERIFY(QFile::copy(first, copy));
-        LumivexProcess running(m_environment);
-        running.start(launch(QStringLiteral("Capture One"), first));
-        QTRY_VERIFY_WITH_TIMEOUT(isReady(running, first), 30000);
+        QFETCH(int, thenSignal);
+        const QString first = image(QStringLiteral("a"), QStringLiteral("first.jpg"));
+        const QString second = image(QStringLiteral("a"), QStringLiteral("second.jpg"));
+        const auto running = launch(QStringLiteral("Capture One"), first);
+        QTRY_VERIFY_WITH_TIMEOUT(isReady(*running, first), 30000);
 
-        LumivexProcess batch(m_environment);
-        batch.start({QStringLiteral("--auto=identity"), QStringLiteral("--editor=Capture One"), copy});
-        QVERIFY(batch.finish());
-        QCOMPARE(batch.process().exitCode(), 0);
-        QVERIFY(batch.output().contains(QLatin1String("saved id=")));
-        QVERIFY(!running.output().contains(QLatin1String("mergingInstance=true")));
-        running.process().terminate();
-        QVERIFY(running.finish());
+        ::kill(pid_t(running->process().processId()), SIGSTOP);
+        const auto later = launch(QStringLiteral("Capture One"), second);
+        // Longer than any answer could take: the later launch must neither give up nor run alone.
+        const bool endedWhileStopped = later->finish(6000);
+        ::kill(pid_t(running->process().processId()), thenSignal);
+        QVERIFY2(!endedWhileStopped && !later->output().contains(QLatin1String("pluginImagesAdded")), qPrintable(later->output()));
+        if (thenSignal == SIGKILL) {
+            // Its socket is left behind; the launch takes the name over with its own file.
+            QTRY_VERIFY2_WITH_TIMEOUT(isReady(*later, second), qPrintable(later->output() + later->errors()), 30000);
+            stop(*later);
+            return;
+        }
+        QVERIFY2(handedOver(*later), qPrintable(later->output() + later->errors()));
+        QTRY_VERIFY_WITH_TIMEOUT(running->output().contains(announced(second, true)), 20000);
+        stop(*running);
+    }
+
+    // Launches released together: one survives and every file is announced once, by it.
+    // A soak: OV_HANDOFF_LAUNCHES=20 OV_HANDOFF_ROUNDS=10 tst_lumivexhandoff simultaneousLaunches
+    void simultaneousLaunches_data()
+    {
+        QTest::addColumn<int>("launches");
+        const int launches = qEnvironmentVariableIntValue("OV_HANDOFF_LAUNCHES");
+        const int rounds = qMax(1, qEnvironmentVariableIntValue("OV_HANDOFF_ROUNDS"));
+        for (int round = 1; round <= rounds; ++round)
+            QTest::addRow("round %d", round) << (launches > 0 ? launches : 8);
+    }
+
+    void simultaneousLaunches()
+    {
+        QFETCH(int, launches);
+        QStringList files;
+        for (int i = 0; i < launches; ++i)
+            files << image(QStringLiteral("a"), QStringLiteral("file%1.jpg").arg(i));
+        const QString gate = m_dir->filePath(QStringLiteral("gate"));
+        QCOMPARE(::mkfifo(QFile::encodeName(gate).constData(), 0600), 0);
+        const int held = ::open(QFile::encodeName(gate).constData(), O_RDWR | O_CLOEXEC); // keeps lines until read
+        std::vector<std::unique_ptr<LumivexProcess>> processes;
+        for (const QString &file : files)
+            processes.push_back(launch(QStringLiteral("X"), file, QString(), QStringLiteral("--headless"), gate));
+        // One line each, in one write: every launch goes on at the same moment.
+        QCOMPARE(::write(held, QByteArray(launches, '\n').constData(), size_t(launches)), ssize_t(launches));
+        const auto runningCount = [&processes] {
+            return std::count_if(processes.begin(), processes.end(), [](const auto &p) { return p->isRunning(); });
+        };
+        const auto allOutput = [&processes] {
+            QString text;
+            for (const auto &p : processes)
+                text += p->output();
+            return text;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(runningCount() == 1 && allOutput().count(QLatin1String("pluginImagesAdded")) >= launches,
+                                 120000);
+        for (const QString &file : files)
+            QVERIFY2(allOutput().count(QStringLiteral("ids=[\"%1\"]").arg(file)) == 1, qPrintable(file));
+        ::close(held);
+        for (const auto &process : processes) {
+            if (process->isRunning())
+                stop(*process);
+            else
+                QVERIFY2(handedOver(*process), qPrintable(process->output() + process->errors()));
+        }
     }
 };
 
