@@ -20,8 +20,8 @@ void tst_EditorNames::match_data()
     const int none = int(EditorNames::Kind::NotAnEditor);
     const int known = int(EditorNames::Kind::Known);
     const int described = int(EditorNames::Kind::ByDescription);
-    for (const QString &launcher : EditorNames::knownNonEditors())
-        QTest::newRow(qPrintable(launcher)) << launcher << none << "";
+    for (const char *launcher : {"cmd", "explorer", "OpenWith", "chrome", "rundll32", "dllhost"})
+        QTest::newRow(launcher) << launcher << none << "";
     QTest::newRow("EXPLORER in capitals") << "EXPLORER" << none << "";
     QTest::newRow("openwith in lower case") << "openwith" << none << "";
     QTest::newRow("explorer2: whole name only") << "explorer2" << described << "External Editor";

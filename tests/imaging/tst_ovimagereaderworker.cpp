@@ -55,22 +55,21 @@ void tst_OvImageReaderWorker::decodes_data()
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<int>("depth");
     QTest::addColumn<int>("channels");
-    QTest::addColumn<bool>("lossless");
 
-    QTest::newRow("png 8-bit gray") << "gray8.png" << CV_8U << 1 << true;
-    QTest::newRow("png 8-bit rgb") << "rgb8.png" << CV_8U << 3 << true;
-    QTest::newRow("png 8-bit rgba") << "rgba8.png" << CV_8U << 4 << true;
-    QTest::newRow("png 16-bit rgb") << "rgb16.png" << CV_16U << 3 << true;
-    QTest::newRow("png 16-bit rgba") << "rgba16.png" << CV_16U << 4 << true;
-    QTest::newRow("tiff 8-bit rgb") << "rgb8.tiff" << CV_8U << 3 << true;
-    QTest::newRow("tif 8-bit rgba") << "rgba8.tif" << CV_8U << 4 << true;
-    QTest::newRow("tiff 16-bit gray") << "gray16.tiff" << CV_16U << 1 << true;
-    QTest::newRow("tiff 16-bit rgb") << "rgb16.tiff" << CV_16U << 3 << true;
-    QTest::newRow("tif 16-bit rgba") << "rgba16.tif" << CV_16U << 4 << true;
-    QTest::newRow("bmp") << "rgb8.bmp" << CV_8U << 3 << true;
-    QTest::newRow("webp lossless rgba") << "rgba8.webp" << CV_8U << 4 << true;
-    QTest::newRow("jpg") << "rgb8.jpg" << CV_8U << 3 << false;
-    QTest::newRow("jpeg") << "rgb8.jpeg" << CV_8U << 3 << false;
+    QTest::newRow("png 8-bit gray") << "gray8.png" << CV_8U << 1;
+    QTest::newRow("png 8-bit rgb") << "rgb8.png" << CV_8U << 3;
+    QTest::newRow("png 8-bit rgba") << "rgba8.png" << CV_8U << 4;
+    QTest::newRow("png 16-bit rgb") << "rgb16.png" << CV_16U << 3;
+    QTest::newRow("png 16-bit rgba") << "rgba16.png" << CV_16U << 4;
+    QTest::newRow("tiff 8-bit rgb") << "rgb8.tiff" << CV_8U << 3;
+    QTest::newRow("tif 8-bit rgba") << "rgba8.tif" << CV_8U << 4;
+    QTest::newRow("tiff 16-bit gray") << "gray16.tiff" << CV_16U << 1;
+    QTest::newRow("tiff 16-bit rgb") << "rgb16.tiff" << CV_16U << 3;
+    QTest::newRow("tif 16-bit rgba") << "rgba16.tif" << CV_16U << 4;
+    QTest::newRow("bmp") << "rgb8.bmp" << CV_8U << 3;
+    QTest::newRow("webp lossless rgba") << "rgba8.webp" << CV_8U << 4;
+    QTest::newRow("jpg") << "rgb8.jpg" << CV_8U << 3;
+    QTest::newRow("jpeg") << "rgb8.jpeg" << CV_8U << 3;
 }
 
 void tst_OvImageReaderWorker::decodes()
@@ -78,7 +77,6 @@ void tst_OvImageReaderWorker::decodes()
     QFETCH(QString, fileName);
     QFETCH(int, depth);
     QFETCH(int, channels);
-    QFETCH(bool, lossless);
 
     const QString path = m_dir.filePath(fileName);
     const cv::Mat pattern = TestHelpers::makePattern(48, 32, depth, channels);
@@ -98,15 +96,11 @@ void tst_OvImageReaderWorker::decodes()
     QCOMPARE(description.value(QStringLiteral("filepath")).toString(), path);
     QCOMPARE(description.value(QStringLiteral("metadata")).toMap(), metadata);
 
-    const auto image = imageOf(loaded);
-    QVERIFY(image);
-    const cv::Mat pixels = image->mat();
-    QCOMPARE(pixels.depth(), depth);
-    QCOMPARE(pixels.channels(), channels);
-    QCOMPARE(image->size(), QSize(48, 32));
-    QCOMPARE(image->fullSize(), QSize(48, 32));
+    const cv::Mat pixels = imageOf(loaded)->mat();
+    QCOMPARE(pixels.type(), pattern.type());
+    QCOMPARE(pixels.size(), pattern.size());
     // The pattern's channels differ from one another, so a missing R/B swap shows here.
-    if (lossless) {
+    if (!fileName.endsWith(QLatin1String(".jpg")) && !fileName.endsWith(QLatin1String(".jpeg"))) {
         QCOMPARE(cv::norm(pixels, pattern, cv::NORM_INF), 0.0);
     } else {
         // JPEG blurs the checkerboard's edges, but stays far closer to the pattern than to the
