@@ -168,22 +168,14 @@ void tst_OvImageUtils::shouldGenerateThumbnail()
     const QString source = m_dir.filePath(tag + QStringLiteral("-source.png"));
     const QString thumbnail = m_dir.filePath(tag + QStringLiteral("-thumbnail.jpeg"));
     const QDateTime sourceTime = QDateTime::currentDateTime().addDays(-1);
-
-    if (sourceExists) {
-        QFile file(source);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("source");
-        QVERIFY(file.flush());
-        QVERIFY(file.setFileTime(sourceTime, QFileDevice::FileModificationTime));
-    }
-    if (thumbnailExists) {
-        QFile file(thumbnail);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        if (!thumbnailEmpty)
-            file.write("thumbnail");
-        QVERIFY(file.flush());
-        QVERIFY(file.setFileTime(sourceTime.addSecs(-thumbnailAgeSeconds), QFileDevice::FileModificationTime));
-    }
+    const auto make = [](const QString &path, const QByteArray &content, const QDateTime &time) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush()
+            && file.setFileTime(time, QFileDevice::FileModificationTime);
+    };
+    QVERIFY(!sourceExists || make(source, "source", sourceTime));
+    QVERIFY(!thumbnailExists
+            || make(thumbnail, thumbnailEmpty ? QByteArray() : QByteArray("thumbnail"), sourceTime.addSecs(-thumbnailAgeSeconds)));
     QCOMPARE(OvImageUtils::shouldGenerateThumbnail(source, thumbnail, QVariantMap()), expected);
 }
 
