@@ -24,8 +24,6 @@ private Q_SLOTS:
     void initTestCase();
     void fileOpen_data();
     void fileOpen();
-    void editorUrl_data();
-    void editorUrl();
     void editorUrlAfterFilesSendsInfoOnce();
     void dropImage();
     void dropUrlsAndFolder();
@@ -63,83 +61,67 @@ bool tst_CliPluginEvents::drop(CLIPluginData &backEnd, QMimeData *mime)
 
 void tst_CliPluginEvents::fileOpen_data()
 {
-    QTest::addColumn<bool>("started");
-    QTest::addColumn<QUrl>("url"); // empty: the event carries the file path
-    QTest::addColumn<QString>("file");
-
-    const QString spaced = path(QStringLiteral("with space.jpg"));
-    QTest::newRow("file path") << true << QUrl() << path(QStringLiteral("a.jpg"));
-    QTest::newRow("local file URL") << true << QUrl::fromLocalFile(spaced) << spaced;
-    QTest::newRow("percent-encoded URL without scheme")
-        << true << QUrl(QString::fromLatin1(QUrl::toPercentEncoding(spaced, "/"))) << spaced;
-    QTest::newRow("before start: waits") << false << QUrl() << path(QStringLiteral("a.jpg"));
-}
-
-void tst_CliPluginEvents::fileOpen()
-{
-    QFETCH(bool, started);
-    QFETCH(QUrl, url);
-    QFETCH(QString, file);
-    CLIPluginData backEnd({QStringLiteral("prog")});
-    if (started)
-        backEnd.start();
-    QSignalSpy added(&backEnd, &PluginData::imagesAdded);
-    QSignalSpy mode(&backEnd, &PluginData::isPluginModeChanged);
-
-    const auto event = url.isEmpty() ? std::make_unique<QFileOpenEvent>(file) : std::make_unique<QFileOpenEvent>(url);
-    QVERIFY(backEnd.eventFilter(qApp, event.get()));
-    // A stand-alone run looks for its editor again, and says what it found.
-    QCOMPARE(mode.count(), 1);
-    QCOMPARE(mode.at(0).at(0).toBool(), !m_detected.isEmpty());
-    QCOMPARE(backEnd.getPluginDisplayName(), m_detected);
-    if (!started) {
-        QCOMPARE(added.count(), 0);
-        QCOMPARE(backEnd.getDataForMerging(), file);
-        backEnd.start();
-    }
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0), (QList<QVariant>{QStringList{file}, false}));
-}
-
-void tst_CliPluginEvents::editorUrl_data()
-{
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("url"); // "%T/..." or empty: the event carries that file path instead
+    QTest::addColumn<QString>("added"); // the file announced; empty: none
     QTest::addColumn<QString>("editor"); // "<detected>": what the parent process gives
     QTest::addColumn<int>("modeChanges");
 
     const QStringList alone{"prog"};
-    QTest::newRow("stand-alone becomes Apple Photos") << alone << "orvane:///editor/Apple%20Photos" << "Apple Photos" << 1;
-    QTest::newRow("single slash form") << alone << "orvane:/editor/Photo%2FLab" << "Photo/Lab" << 1;
-    QTest::newRow("empty name examines the parent") << alone << "orvane:///editor/" << "<detected>" << 1;
-    QTest::newRow("an editor keeps its name") << QStringList{"prog", "--editor=Capture One", "%T/a.jpg"}
-                                              << "orvane:///editor/Apple%20Photos" << "Capture One" << 0;
-    QTest::newRow("other path adds nothing") << alone << "orvane:///open/a.jpg" << "" << 0;
-    QTest::newRow("case-sensitive prefix") << alone << "orvane:///Editor/Apple%20Photos" << "" << 0;
+    const QString detected = QStringLiteral("<detected>");
+    const QString spaced = path(QStringLiteral("with space.jpg"));
+    const QString percent = QString::fromLatin1(QUrl::toPercentEncoding(spaced, "/"));
+    // A stand-alone run looks for its editor again when a file arrives, and says what it found.
+    QTest::newRow("file path") << alone << true << "%T/a.jpg" << "%T/a.jpg" << detected << 1;
+    QTest::newRow("local file URL") << alone << true << "file://" + percent << spaced << detected << 1;
+    QTest::newRow("percent-encoded URL without scheme") << alone << true << percent << spaced << detected << 1;
+    QTest::newRow("before start: waits") << alone << false << "%T/a.jpg" << "%T/a.jpg" << detected << 1;
+    QTest::newRow("stand-alone becomes Apple Photos") << alone << true << "orvane:///editor/Apple%20Photos" << ""
+                                                      << "Apple Photos" << 1;
+    QTest::newRow("single slash form") << alone << true << "orvane:/editor/Photo%2FLab" << "" << "Photo/Lab" << 1;
+    QTest::newRow("empty name examines the parent") << alone << true << "orvane:///editor/" << "" << detected << 1;
+    QTest::newRow("an editor keeps its name") << QStringList{"prog", "--editor=Capture One", "%T/a.jpg"} << true
+                                              << "orvane:///editor/Apple%20Photos" << "" << "Capture One" << 0;
+    QTest::newRow("other path adds nothing") << alone << true << "orvane:///open/a.jpg" << "" << "" << 0;
+    QTest::newRow("case-sensitive prefix") << alone << true << "orvane:///Editor/Apple%20Photos" << "" << "" << 0;
 }
 
-void tst_CliPluginEvents::editorUrl()
+void tst_CliPluginEvents::fileOpen()
 {
     QFETCH(QStringList, args);
+    QFETCH(bool, started);
     QFETCH(QString, url);
+    QFETCH(QString, added);
     QFETCH(QString, editor);
     QFETCH(int, modeChanges);
     if (editor == QLatin1String("<detected>"))
         editor = m_detected;
-    args.replaceInStrings(QStringLiteral("%T/"), m_dir.path() + QLatin1Char('/'));
+    const QString root = m_dir.path() + QLatin1Char('/');
+    args.replaceInStrings(QStringLiteral("%T/"), root);
+    added.replace(QStringLiteral("%T/"), root);
 
     CLIPluginData backEnd(args);
-    backEnd.start();
+    if (started)
+        backEnd.start();
     QSignalSpy mode(&backEnd, &PluginData::isPluginModeChanged);
-    QSignalSpy added(&backEnd, &PluginData::imagesAdded);
-    QFileOpenEvent event{QUrl(url)};
-    QVERIFY(backEnd.eventFilter(qApp, &event));
+    QSignalSpy addedSpy(&backEnd, &PluginData::imagesAdded);
+    const auto event = url.startsWith(QLatin1String("%T/")) ? std::make_unique<QFileOpenEvent>(url.replace("%T/", root))
+                                                             : std::make_unique<QFileOpenEvent>(QUrl(url));
+    QVERIFY(backEnd.eventFilter(qApp, event.get()));
     QCOMPARE(mode.count(), modeChanges);
     if (modeChanges)
         QCOMPARE(mode.at(0).at(0).toBool(), !editor.isEmpty());
     QCOMPARE(backEnd.getPluginDisplayName(), editor);
     QCOMPARE(backEnd.getMergableInstanceKey(), editor);
-    QCOMPARE(added.count(), 0);
+    if (!started) {
+        QCOMPARE(addedSpy.count(), 0);
+        QCOMPARE(backEnd.getDataForMerging(), added);
+        backEnd.start();
+    }
+    QCOMPARE(addedSpy.count(), added.isEmpty() ? 0 : 1);
+    if (!added.isEmpty())
+        QCOMPARE(addedSpy.at(0), (QList<QVariant>{QStringList{added}, false}));
     QVERIFY(backEnd.getDataForMerging().isEmpty());
 }
 
