@@ -1,5 +1,8 @@
 #include "CLIPluginData.h"
 
+#include "EditorNames.h"
+#include "FolderWalk.h"
+#include "LaunchArguments.h"
 #include "ProcessIdentity.h"
 #include "TempFileWriter.h"
 #include "imaging/OvExifTool.h"
@@ -12,7 +15,6 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
-#include <QDirIterator>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -28,28 +30,9 @@
 
 namespace {
 
-const QString kEditorOption = QStringLiteral("--editor");
 const QString kEditorUrlPrefix = QStringLiteral("/editor/");
 const QString kApplePhotos = QStringLiteral("Apple Photos");
 const QString kMergeSeparator = QStringLiteral("::");
-
-QString stripQuotes(QString value)
-{
-    if (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\'')))
-        value.remove(0, 1);
-    if (value.endsWith(QLatin1Char('"')) || value.endsWith(QLatin1Char('\'')))
-        value.chop(1);
-    return value;
-}
-
-// The value of an argument that starts with the editor option: what follows "=", or the whole
-// argument when the option is not followed by "=".
-QString editorOptionValue(const QString &arg)
-{
-    const qsizetype prefix = kEditorOption.size();
-    const bool hasValue = arg.size() > prefix && arg.at(prefix) == QLatin1Char('=');
-    return stripQuotes(hasValue ? arg.mid(prefix + 1) : arg);
-}
 
 bool waitForThread(QThread *thread)
 {
@@ -65,20 +48,13 @@ CLIPluginData::CLIPluginData(const QStringList &args)
     , m_imageUtils(nullptr)
     , m_supportedFormats(OvImageUtils::supportedFileFormats())
 {
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        qInfo() << "Processing argument" << arg;
-        if (arg.startsWith(kEditorOption)) {
-            const QString value = editorOptionValue(arg);
-            {
-                QMutexLocker lock(&m_mutex);
-                m_forcedEditor = value;
-            }
-            qInfo() << "Set external editor from CLI argument:" << value;
-        } else {
-            addFile(arg);
-        }
+    const LaunchArguments launch = LaunchArguments::parse(args);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_forcedEditor = launch.editor;
     }
+    for (const QString &candidate : launch.candidates)
+        addFile(candidate);
 
     const quint64 parentPid = parentProcessId();
     {
@@ -131,11 +107,7 @@ CLIPluginData::~CLIPluginData()
 
 const QStringList &CLIPluginData::knownNonEditors()
 {
-    static const QStringList names{
-        QStringLiteral("cmd"), QStringLiteral("explorer"), QStringLiteral("OpenWith"),
-        QStringLiteral("chrome"), QStringLiteral("rundll32"), QStringLiteral("dllhost"),
-    };
-    return names;
+    return EditorNames::knownNonEditors();
 }
 
 // ---- files ------------------------------------------------------------------------------------
@@ -164,11 +136,8 @@ void CLIPluginData::addFile(const QString &path)
 
 void CLIPluginData::addDirectory(const QString &dir)
 {
-    if (dir.isEmpty())
-        return;
-    QDirIterator it(dir, {QStringLiteral("*.*")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        addFile(it.next());
+    for (const QString &file : FolderWalk::files(dir))
+        addFile(file);
 }
 
 void CLIPluginData::start()
@@ -244,8 +213,6 @@ void CLIPluginData::detectExternalEditor()
         return;
     }
 
-    const QStringList &nonEditors = knownNonEditors();
-
     std::string nativePath;
     unsigned long lastError = 0;
     if (!ProcessIdentity::executablePath(static_cast<std::uint32_t>(pid), nativePath, lastError)) {
@@ -264,18 +231,14 @@ void CLIPluginData::detectExternalEditor()
         return;
     }
 
-    if (nonEditors.contains(processName, Qt::CaseInsensitive)) {
+    const EditorNames::Match match = EditorNames::match(processName);
+    if (match.kind == EditorNames::Kind::NotAnEditor) {
         qInfo() << "Running from known non-editor, not setting external editor mode" << processName;
         return;
     }
 
-    QString editor;
-    if (processName.contains(QLatin1String("lightroom"), Qt::CaseInsensitive)) {
-        editor = QStringLiteral("Adobe Lightroom Classic");
-    } else if (processName.contains(QLatin1String("P1.C1.PluginHostProcess"), Qt::CaseInsensitive)) {
-        editor = QStringLiteral("Capture One");
-    } else {
-        editor = QStringLiteral("External Editor");
+    QString editor = match.name;
+    if (match.kind == EditorNames::Kind::ByDescription) {
         std::string description;
         long resultCode = 0;
         switch (ProcessIdentity::fileDescription(nativePath, description, resultCode)) {

@@ -40,9 +40,9 @@ private:
         return 0.2126 * planes[0] + 0.7152 * planes[1] + 0.0722 * planes[2];
     }
 
-    static cv::Mat sample(int depth, int channels)
+    static cv::Mat sample(QSize size, int depth, int channels)
     {
-        const cv::Mat rgb = SampleImage::landscape(320, 200);
+        const cv::Mat rgb = SampleImage::landscape(size.width(), size.height());
         cv::Mat shaped;
         if (channels == 1)
             cv::cvtColor(rgb, shaped, cv::COLOR_RGB2GRAY);
@@ -83,29 +83,34 @@ private slots:
             QCOMPARE(ImageOperation::name(ImageOperation::Kind(kind)), name);
     }
 
-    void enhanceKeepsShapeAndImproves_data()
+    void enhance_data()
     {
+        QTest::addColumn<QSize>("size"); // too small for detail to show: only the shape is checked
         QTest::addColumn<int>("depth");
         QTest::addColumn<int>("channels");
-        QTest::newRow("8-bit RGB") << CV_8U << 3;
-        QTest::newRow("16-bit RGBA, filter host") << CV_16U << 4;
-        QTest::newRow("float RGB") << CV_32F << 3;
-        QTest::newRow("8-bit grey") << CV_8U << 1;
+        QTest::newRow("8-bit RGB") << QSize(320, 200) << CV_8U << 3;
+        QTest::newRow("16-bit RGBA, filter host") << QSize(320, 200) << CV_16U << 4;
+        QTest::newRow("float RGB") << QSize(320, 200) << CV_32F << 3;
+        QTest::newRow("8-bit grey") << QSize(320, 200) << CV_8U << 1;
+        QTest::newRow("1x1") << QSize(1, 1) << CV_8U << 3;
+        QTest::newRow("3x200") << QSize(3, 200) << CV_8U << 3;
     }
 
-    void enhanceKeepsShapeAndImproves()
+    void enhance()
     {
+        QFETCH(QSize, size);
         QFETCH(int, depth);
         QFETCH(int, channels);
-        const cv::Mat input = sample(depth, channels);
+        const cv::Mat input = sample(size, depth, channels);
         const cv::Mat before = input.clone();
 
         const cv::Mat output = ImageOperation::enhance(input);
 
-        QCOMPARE(output.rows, input.rows);
-        QCOMPARE(output.cols, input.cols);
+        QCOMPARE(output.size(), input.size());
         QCOMPARE(output.type(), input.type());
         QCOMPARE(cv::norm(input, before, cv::NORM_INF), 0.0);
+        if (size.width() < 100)
+            return;
         QVERIFY2(detail(output) > 1.5 * detail(input),
                  qPrintable(QStringLiteral("detail %1 -> %2").arg(detail(input)).arg(detail(output))));
         QVERIFY2(spread(output) > 1.04 * spread(input),
@@ -116,11 +121,9 @@ private slots:
             cv::extractChannel(output, alphaOut, 3);
             QCOMPARE(cv::norm(alphaIn, alphaOut, cv::NORM_INF), 0.0);
         }
-        if (depth == CV_32F) {
-            double low = 0, high = 0;
-            cv::minMaxIdx(output, &low, &high);
-            QVERIFY(low >= 0.0 && high <= 1.0);
-        }
+        double low = 0, high = 0;
+        cv::minMaxIdx(output, &low, &high);
+        QVERIFY(depth != CV_32F || (low >= 0.0 && high <= 1.0));
     }
 
     void enhanceKeepsHue()
@@ -135,44 +138,18 @@ private slots:
         QVERIFY2(right[2] > right[0] + 20, "blue patch lost its hue");
     }
 
-    void applyMakesANewImageOrHandsTheSameBack()
+    // Identity hands the same image back; Enhance makes a new one of the cropped region.
+    void apply()
     {
-        const auto image = std::make_shared<ImageData>(sample(CV_8U, 3), cv::Mat());
+        const auto image = std::make_shared<ImageData>(sample(QSize(320, 200), CV_16U, 4), cv::Mat());
         QCOMPARE(ImageOperation::apply(ImageOperation::Identity, image), image);
-
-        const auto enhanced = ImageOperation::apply(ImageOperation::Enhance, image);
-        QVERIFY(enhanced);
-        QVERIFY(enhanced != image);
-        QCOMPARE(enhanced->size(), image->size());
-        QVERIFY(cv::norm(enhanced->mat(), image->mat(), cv::NORM_L1) > 0);
-        QVERIFY(!ImageOperation::apply(ImageOperation::Enhance, nullptr));
-    }
-
-    void applyWorksOnTheCroppedRegion()
-    {
-        const auto image = std::make_shared<ImageData>(sample(CV_16U, 4), cv::Mat());
         image->crop(QRectF(0.25, 0.5, 0.5, 0.25));
         const auto enhanced = ImageOperation::apply(ImageOperation::Enhance, image);
+        QVERIFY(enhanced && enhanced != image);
         QCOMPARE(enhanced->size(), QSize(160, 50));
         QCOMPARE(enhanced->fullSize(), QSize(160, 50));
-    }
-
-    void tinyImages_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::newRow("1x1") << 1 << 1;
-        QTest::newRow("3x200") << 3 << 200;
-    }
-
-    void tinyImages()
-    {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        const cv::Mat input(height, width, CV_8UC3, cv::Scalar(30, 60, 90));
-        const cv::Mat output = ImageOperation::enhance(input);
-        QCOMPARE(output.size(), input.size());
-        QCOMPARE(output.type(), input.type());
+        QVERIFY(cv::norm(enhanced->mat(), image->mat(), cv::NORM_L1) > 0);
+        QVERIFY(!ImageOperation::apply(ImageOperation::Enhance, nullptr));
     }
 };
 

@@ -21,7 +21,6 @@ int main(int argc, char **argv)
     backEnd->start();
 
     result.insert(QStringLiteral("editor"), backEnd->getPluginDisplayName());
-    result.insert(QStringLiteral("pluginMode"), backEnd->isPluginMode());
     QTextStream(stdout) << QJsonDocument(result).toJson(QJsonDocument::Compact) << Qt::endl;
     delete backEnd;
     return 0;

@@ -1,132 +1,91 @@
 #include "CLIPluginData.h"
-#include "CliPluginTestSupport.h"
+#include "TestHelpers.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The command line of a launch: sorting of the arguments, the editor option, the announcement
-// at start, the usage event and the fixed answers of the back end.
+// The files of a launch and of a merged second launch: which are accepted, which rejected, and
+// how they are announced to the user interface, with the usage event.
 class tst_CliPluginLaunch : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void argumentSorting_data();
-    void argumentSorting();
-    void announcementOrder();
-    void startWithNothingEmitsNothing();
-    void infoEventOnceWithFourParameters();
-    void forcedEditorWithoutFilesIsNotPluginMode();
-    void fixedAnswers();
-    void imageSizeFromHeader();
-    void destructorStopsReaderThread();
+    void launch_data();
+    void launch();
+    void merge_data();
+    void merge();
+    void announcementOrderAndInfoEvent();
 
 private:
-    QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
-    QStringList expand(const QStringList &list) const;
-    QString detectedEditor();
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QStringList expand(QStringList list) const;
 
     QTemporaryDir m_dir;
+    QString m_detected; // what the parent process of this test makes of it
 };
 
-QStringList tst_CliPluginLaunch::expand(const QStringList &list) const
+// "%T/" stands for the test folder, "native:" for a path in the system's own separators.
+QStringList tst_CliPluginLaunch::expand(QStringList list) const
 {
-    QStringList result;
-    for (const QString &item : list) {
+    for (QString &item : list) {
         if (item.startsWith(QLatin1String("native:")))
-            result << QDir::toNativeSeparators(path(item.mid(7)));
-        else if (item.startsWith(QLatin1String("%T/")))
-            result << path(item.mid(3));
-        else
-            result << item;
+            item = QDir::toNativeSeparators(path(item.mid(7)));
+        item.replace(QStringLiteral("%T/"), m_dir.path() + QLatin1Char('/'));
     }
-    return result;
-}
-
-// What the parent process of this test makes of it: the answer of a back end without option.
-QString tst_CliPluginLaunch::detectedEditor()
-{
-    CLIPluginData plain({QStringLiteral("prog"), path(QStringLiteral("a.jpg"))});
-    return plain.getPluginDisplayName();
+    return list;
 }
 
 void tst_CliPluginLaunch::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // Desktop entries of this machine must not name the parent: only an empty folder is searched.
-    QDir(m_dir.path()).mkpath(QStringLiteral("xdg"));
     qputenv("XDG_DATA_HOME", QFile::encodeName(path(QStringLiteral("xdg"))));
     qputenv("XDG_DATA_DIRS", QFile::encodeName(path(QStringLiteral("xdg"))));
-    QVERIFY(CliPluginTest::writeJpeg(path(QStringLiteral("a.jpg")), 32, 24));
-    QVERIFY(CliPluginTest::writeJpeg(path(QStringLiteral("b.JPG")), 32, 24));
-    QVERIFY(CliPluginTest::writeJpeg(path(QStringLiteral("c.png")), 16, 16));
-    QVERIFY(CliPluginTest::touch(path(QStringLiteral("d.xmp"))));
-    QVERIFY(CliPluginTest::touch(path(QStringLiteral("e.XMP"))));
-    QVERIFY(CliPluginTest::touch(path(QStringLiteral("notes.txt"))));
+    for (const char *name : {"a.jpg", "b.JPG", "c.png", "2.tif"})
+        QVERIFY(TestHelpers::writeRgbImage(path(QLatin1String(name)), TestHelpers::makePattern(8, 8, CV_8U, 3)));
+    for (const char *name : {"d.xmp", "e.XMP", "notes.txt"})
+        QVERIFY(QFile(path(QLatin1String(name))).open(QIODevice::WriteOnly));
+    m_detected = CLIPluginData({QStringLiteral("prog"), path(QStringLiteral("a.jpg"))}).getPluginDisplayName();
 }
 
-void tst_CliPluginLaunch::argumentSorting_data()
+void tst_CliPluginLaunch::launch_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("invalid");
-    // "<detected>" stands for what the parent process gives without any option.
-    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("editor"); // "<detected>": what the parent process gives
 
     const QString detected = QStringLiteral("<detected>");
-    QTest::newRow("first element never examined")
-        << QStringList{"%T/a.jpg"} << QStringList{} << QStringList{} << QString();
-    QTest::newRow("files in order")
-        << QStringList{"prog", "%T/c.png", "%T/a.jpg"} << QStringList{"%T/c.png", "%T/a.jpg"}
-        << QStringList{} << detected;
-    QTest::newRow("double-quoted editor")
-        << QStringList{"prog", "--editor=\"Capture One\"", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("Capture One");
-    QTest::newRow("single-quoted editor")
-        << QStringList{"prog", "%T/a.jpg", "--editor='Apple Photos'"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("Apple Photos");
-    QTest::newRow("unquoted editor")
-        << QStringList{"prog", "--editor=Photo Lab", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("Photo Lab");
-    QTest::newRow("empty editor value leaves detection")
-        << QStringList{"prog", "--editor=", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << detected;
-    QTest::newRow("bare option is its own value")
-        << QStringList{"prog", "--editor", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("--editor");
-    QTest::newRow("option without equals sign is kept whole")
-        << QStringList{"prog", "--editorX", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("--editorX");
-    QTest::newRow("capitalised option is a rejected file")
-        << QStringList{"prog", "--Editor=Capture One", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{"--Editor=Capture One"} << detected;
-    QTest::newRow("later option wins")
-        << QStringList{"prog", "--editor=One", "--editor=Two", "%T/a.jpg"} << QStringList{"%T/a.jpg"}
-        << QStringList{} << QStringLiteral("Two");
+    QTest::newRow("first element never examined") << QStringList{"%T/a.jpg"} << QStringList{} << QStringList{} << "";
+    QTest::newRow("files in order") << QStringList{"prog", "%T/c.png", "%T/a.jpg"}
+                                    << QStringList{"%T/c.png", "%T/a.jpg"} << QStringList{} << detected;
+    QTest::newRow("forced editor") << QStringList{"prog", "--editor='Capture One'", "%T/a.jpg"}
+                                   << QStringList{"%T/a.jpg"} << QStringList{} << "Capture One";
+    QTest::newRow("empty editor value leaves detection") << QStringList{"prog", "--editor=", "%T/a.jpg"}
+                                                         << QStringList{"%T/a.jpg"} << QStringList{} << detected;
     QTest::newRow("same file twice, native separators, capital extension")
-        << QStringList{"prog", "%T/b.JPG", "native:b.JPG"} << QStringList{"%T/b.JPG"}
-        << QStringList{} << detected;
+        << QStringList{"prog", "%T/b.JPG", "native:b.JPG"} << QStringList{"%T/b.JPG"} << QStringList{} << detected;
     QTest::newRow("sidecars and missing files dropped silently, text rejected")
         << QStringList{"prog", "%T/d.xmp", "%T/e.XMP", "%T/missing.jpg", "%T/notes.txt", "%T/c.png"}
         << QStringList{"%T/c.png"} << QStringList{"%T/notes.txt"} << detected;
-    QTest::newRow("rejects keep their repeats")
-        << QStringList{"prog", "%T/notes.txt", "--verbose", "%T/notes.txt"} << QStringList{}
-        << QStringList{"%T/notes.txt", "--verbose", "%T/notes.txt"} << QString();
-    QTest::newRow("missing file only: no editor")
-        << QStringList{"prog", "--editor=Capture One", "%T/missing.png"} << QStringList{}
-        << QStringList{} << QString();
+    QTest::newRow("rejects keep their repeats; no file, no editor")
+        << QStringList{"prog", "%T/notes.txt", "--Editor=X", "%T/notes.txt"} << QStringList{}
+        << QStringList{"%T/notes.txt", "--Editor=X", "%T/notes.txt"} << "";
+    QTest::newRow("forced editor without files is none") << QStringList{"prog", "--editor=Capture One", "%T/missing.png"}
+                                                         << QStringList{} << QStringList{} << "";
 }
 
-void tst_CliPluginLaunch::argumentSorting()
+void tst_CliPluginLaunch::launch()
 {
     QFETCH(QStringList, args);
     QFETCH(QStringList, files);
     QFETCH(QStringList, invalid);
     QFETCH(QString, editor);
     if (editor == QLatin1String("<detected>"))
-        editor = detectedEditor();
+        editor = m_detected;
 
     CLIPluginData backEnd(expand(args));
     QCOMPARE(backEnd.getDataForMerging(), expand(files).join(QStringLiteral("::")));
@@ -137,126 +96,86 @@ void tst_CliPluginLaunch::argumentSorting()
     QSignalSpy added(&backEnd, &PluginData::imagesAdded);
     QSignalSpy rejected(&backEnd, &PluginData::invalidImages);
     backEnd.start();
-    if (files.isEmpty()) {
-        QCOMPARE(added.count(), 0);
-    } else {
-        QCOMPARE(added.count(), 1);
-        QCOMPARE(added.at(0).at(0).toStringList(), expand(files));
-        QCOMPARE(added.at(0).at(1).toBool(), false);
-    }
-    if (invalid.isEmpty()) {
-        QCOMPARE(rejected.count(), 0);
-    } else {
-        QCOMPARE(rejected.count(), 1);
+    QCOMPARE(added.count(), files.isEmpty() ? 0 : 1);
+    if (!files.isEmpty())
+        QCOMPARE(added.at(0), (QList<QVariant>{expand(files), false}));
+    QCOMPARE(rejected.count(), invalid.isEmpty() ? 0 : 1);
+    if (!invalid.isEmpty())
         QCOMPARE(rejected.at(0).at(0).toStringList(), expand(invalid));
-    }
     QVERIFY(backEnd.getDataForMerging().isEmpty());
 }
 
-void tst_CliPluginLaunch::announcementOrder()
+void tst_CliPluginLaunch::merge_data()
 {
-    CLIPluginData backEnd({QStringLiteral("prog"), path(QStringLiteral("notes.txt")),
-                           path(QStringLiteral("a.jpg")), QStringLiteral("--editor=Capture One")});
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("invalid");
+
+    // The receiving instance was launched with a.jpg.
+    QTest::newRow("empty") << true << "" << QStringList{} << QStringList{};
+    QTest::newRow("doubled separator") << true << "%T/c.png::::%T/2.tif" << QStringList{"%T/c.png", "%T/2.tif"}
+                                       << QStringList{};
+    QTest::newRow("separators at both ends") << true << "::%T/c.png::" << QStringList{"%T/c.png"} << QStringList{};
+    QTest::newRow("announced file announced again") << true << "%T/a.jpg" << QStringList{"%T/a.jpg"} << QStringList{};
+    QTest::newRow("sidecar and missing dropped, unsupported reported")
+        << true << "%T/d.xmp::%T/none.jpg::%T/notes.txt::%T/2.tif" << QStringList{"%T/2.tif"}
+        << QStringList{"%T/notes.txt"};
+    QTest::newRow("separator inside a path splits it") << true << "%T/c.png::x::%T/2.tif"
+                                                       << QStringList{"%T/c.png", "%T/2.tif"} << QStringList{"x"};
+    QTest::newRow("before start: pending file not added twice, waits for start")
+        << false << "%T/a.jpg::%T/2.tif" << QStringList{"%T/a.jpg", "%T/2.tif"} << QStringList{};
+}
+
+void tst_CliPluginLaunch::merge()
+{
+    QFETCH(bool, started);
+    QFETCH(QString, data);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, invalid);
+
+    CLIPluginData backEnd({QStringLiteral("prog"), path(QStringLiteral("a.jpg"))});
+    if (started)
+        backEnd.start();
+    QSignalSpy addedSpy(&backEnd, &PluginData::imagesAdded);
+    QSignalSpy invalidSpy(&backEnd, &PluginData::invalidImages);
+    backEnd.mergeInstance(expand({data}).first());
+    if (!started) {
+        QCOMPARE(addedSpy.count() + invalidSpy.count(), 0);
+        QCOMPARE(backEnd.getDataForMerging(), expand(added).join(QStringLiteral("::")));
+        backEnd.start();
+    }
+    QCOMPARE(addedSpy.count(), added.isEmpty() ? 0 : 1);
+    if (!added.isEmpty())
+        QCOMPARE(addedSpy.at(0), (QList<QVariant>{expand(added), started}));
+    QCOMPARE(invalidSpy.count(), invalid.isEmpty() ? 0 : 1);
+    if (!invalid.isEmpty())
+        QCOMPARE(invalidSpy.at(0).at(0).toStringList(), expand(invalid));
+}
+
+void tst_CliPluginLaunch::announcementOrderAndInfoEvent()
+{
+    CLIPluginData backEnd({QStringLiteral("prog"), path(QStringLiteral("notes.txt")), path(QStringLiteral("a.jpg")),
+                           QStringLiteral("--editor=Capture One"), path(QStringLiteral("c.png"))});
+    QVERIFY(backEnd.getDataForMerging().contains(QStringLiteral("::")));
     QStringList order;
+    QVariantMap params;
     connect(&backEnd, &PluginData::invalidImages, this, [&order] { order << QStringLiteral("invalid"); });
     connect(&backEnd, &PluginData::imagesAdded, this, [&order] { order << QStringLiteral("added"); });
-    connect(&backEnd, &PluginData::trackEvent, this, [&order] { order << QStringLiteral("event"); });
-
-    QVERIFY(order.isEmpty());
+    connect(&backEnd, &PluginData::trackEvent, this, [&](const QString &id, const QVariantMap &p) {
+        order << id;
+        params = p;
+    });
     backEnd.start();
-    QCOMPARE(order, (QStringList{"invalid", "added", "event"}));
-
-    // Nothing is left to announce a second time.
     backEnd.start();
-    QCOMPARE(order.size(), 3);
-}
-
-void tst_CliPluginLaunch::startWithNothingEmitsNothing()
-{
-    CLIPluginData backEnd({QStringLiteral("prog")});
-    QSignalSpy added(&backEnd, &PluginData::imagesAdded);
-    QSignalSpy rejected(&backEnd, &PluginData::invalidImages);
-    QSignalSpy events(&backEnd, &PluginData::trackEvent);
-    MessageCapture log;
-    backEnd.start();
-    QCOMPARE(added.count() + rejected.count() + events.count(), 0);
-    QVERIFY(log.contains(QStringLiteral("Starting with files QList()")));
-    QVERIFY(!backEnd.isPluginMode());
-}
-
-void tst_CliPluginLaunch::infoEventOnceWithFourParameters()
-{
-    CLIPluginData backEnd({QStringLiteral("prog"), QStringLiteral("--editor=Capture One"),
-                           path(QStringLiteral("a.jpg")), path(QStringLiteral("c.png"))});
-    QSignalSpy events(&backEnd, &PluginData::trackEvent);
-    backEnd.start();
-    QCOMPARE(events.count(), 1);
-    QCOMPARE(events.at(0).at(0).toString(), QStringLiteral("CLI Plugin Info"));
-    const QVariantMap params = events.at(0).at(1).toMap();
-    QCOMPARE(params.keys(), (QStringList{"externalEditor", "fileCount", "os", "processName"}));
-    QCOMPARE(params.value("externalEditor").toString(), QStringLiteral("Capture One"));
-    QCOMPARE(params.value("fileCount").typeId(), QMetaType::Int);
-    QCOMPARE(params.value("fileCount").toInt(), 2);
-    QCOMPARE(params.value("os").toString(), QStringLiteral("Windows"));
-    // A forced editor leaves the parent process unexamined.
-    QCOMPARE(params.value("processName").toString(), QString());
-
     backEnd.mergeInstance(path(QStringLiteral("b.JPG")));
-    QCOMPARE(events.count(), 1);
-}
-
-void tst_CliPluginLaunch::forcedEditorWithoutFilesIsNotPluginMode()
-{
-    MessageCapture log;
-    CLIPluginData backEnd({QStringLiteral("prog"), QStringLiteral("--editor=\"Capture One\"")});
-    const int set = log.indexOf(QStringLiteral("Set external editor from CLI argument: \"Capture One\""));
-    const int forced = log.indexOf(QStringLiteral("External editor forced to \"Capture One\""));
-    const int none = log.indexOf(QStringLiteral("No valid files passed, not running as external editor mode."));
-    QVERIFY(set >= 0);
-    QVERIFY(forced > set);
-    QVERIFY(none > forced);
-    QVERIFY(!backEnd.isPluginMode());
-    QVERIFY(backEnd.getPluginDisplayName().isEmpty());
-    QVERIFY(log.contains(QStringLiteral("Processing argument \"--editor=\\\"Capture One\\\"\"")));
-}
-
-void tst_CliPluginLaunch::fixedAnswers()
-{
-    CLIPluginData backEnd({QStringLiteral("prog")});
-    QVERIFY(backEnd.isResizingSupported());
-    QVERIFY(!backEnd.isSilent());
-    QVERIFY(backEnd.canMergeInstance());
-    QVERIFY(!backEnd.isLoading());
-    QVERIFY(backEnd.loadingError().isEmpty());
-    QVERIFY(backEnd.loadingStatus().isEmpty());
-    const QVariantMap settings = backEnd.loadSettings(QStringLiteral("any"));
-    QCOMPARE(settings.size(), 1);
-    QCOMPARE(settings.value("version").typeId(), QMetaType::Int);
-    QCOMPARE(settings.value("version").toInt(), 0);
-    backEnd.saveSettings(QStringLiteral("any"), {{QStringLiteral("version"), 3}});
-    QCOMPARE(backEnd.loadSettings(QStringLiteral("any")), settings);
-    QCOMPARE(CLIPluginData::knownNonEditors(),
-             (QStringList{"cmd", "explorer", "OpenWith", "chrome", "rundll32", "dllhost"}));
-    QCOMPARE(backEnd.metaObject()->method(backEnd.metaObject()->methodOffset()).name(),
-             QByteArray("startLoadImage"));
-}
-
-void tst_CliPluginLaunch::imageSizeFromHeader()
-{
-    CLIPluginData backEnd({QStringLiteral("prog")});
-    QCOMPARE(backEnd.imageSize(path(QStringLiteral("a.jpg"))), QSize(32, 24));
-    QVERIFY(backEnd.imageSize(path(QStringLiteral("missing.jpg"))).isEmpty());
-}
-
-void tst_CliPluginLaunch::destructorStopsReaderThread()
-{
-    MessageCapture log;
-    auto *backEnd = new CLIPluginData({QStringLiteral("prog")});
-    delete backEnd;
-    const int stopping = log.indexOf(QStringLiteral("Stopping CLIPluginData thread"));
-    QVERIFY(stopping >= 0);
-    QVERIFY(log.indexOf(QStringLiteral("CLIPluginData thread stopped")) > stopping);
-    QVERIFY(!log.contains(QStringLiteral("CLIPluginData thread timed out")));
+    QCOMPARE(order, (QStringList{"invalid", "added", "CLI Plugin Info", "added"}));
+    // A forced editor leaves the parent process unexamined, so there is no process name.
+    const QVariantMap expected{{"processName", QString()}, {"externalEditor", QStringLiteral("Capture One")},
+                               {"fileCount", 2}, {"os", QStringLiteral("Windows")}};
+    QCOMPARE(params, expected);
+    QCOMPARE(params.value("fileCount").typeId(), QMetaType::Int);
+    QCOMPARE(backEnd.metaObject()->method(backEnd.metaObject()->methodOffset()).name(), QByteArray("startLoadImage"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliPluginLaunch)

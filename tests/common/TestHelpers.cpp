@@ -41,14 +41,6 @@ cv::Mat makePattern(int width, int height, int depth, int channels)
     return image;
 }
 
-bool runExifTool(const QStringList &args, const QString &path)
-{
-    QProcess process;
-    process.start(QStringLiteral("exiftool"), QStringList(args) << QStringLiteral("-overwrite_original") << path);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
-}
-
 bool runExifToolBatch(const QList<QStringList> &commands)
 {
     QByteArray argumentLines;
@@ -65,6 +57,11 @@ bool runExifToolBatch(const QList<QStringList> &commands)
         && process.exitCode() == 0;
 }
 
+bool runExifTool(const QStringList &args, const QString &path)
+{
+    return runExifToolBatch({QStringList(args) << path});
+}
+
 bool writeRgbImage(const QString &path, const cv::Mat &rgb)
 {
     cv::Mat encoderOrder = rgb;
@@ -76,16 +73,6 @@ bool writeRgbImage(const QString &path, const cv::Mat &rgb)
                         size_t(rgb.channels()));
     }
     return cv::imwrite(QFile::encodeName(path).toStdString(), encoderOrder);
-}
-
-QString exifToolValue(const QString &path, const QString &tag)
-{
-    QProcess process;
-    process.start(QStringLiteral("exiftool"),
-                  {QStringLiteral("-s3"), QStringLiteral("-n"), QLatin1Char('-') + tag, path});
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags)

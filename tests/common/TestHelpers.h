@@ -39,12 +39,8 @@ cv::Mat quadrants(int width, int height);
 // channels are in OpenCV's blue-first order or in R, G, B order.
 QString quadrantCorners(const cv::Mat &image, bool bgr);
 
-// The value of one tag as ExifTool prints it with -s3 -n (numeric, no label), trimmed; empty
-// when the tag is absent or ExifTool failed. `tag` is the bare name, e.g. "Orientation".
-QString exifToolValue(const QString &path, const QString &tag);
-
-// Several tags of one file in one ExifTool run: bare tag name to value (numeric, -n); absent tags
-// are missing from the map.
+// Tags of one file in one ExifTool run: bare tag name (e.g. "Orientation") to value (numeric,
+// -n, trimmed); absent tags are missing from the map.
 QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags);
 
 // The environment for a program a test starts, with its own temporary and runtime folders

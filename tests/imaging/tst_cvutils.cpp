@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-class TestCvUtils : public QObject
+class tst_CvUtils : public QObject
 {
     Q_OBJECT
 
@@ -14,7 +14,7 @@ private Q_SLOTS:
     void unsupportedDepthGivesEmptyMatrix();
 };
 
-void TestCvUtils::convert_data()
+void tst_CvUtils::convert_data()
 {
     QTest::addColumn<int>("fromDepth");
     QTest::addColumn<double>("value");
@@ -41,7 +41,7 @@ void TestCvUtils::convert_data()
     QTest::newRow("same depth float keeps range") << CV_32F << 1.5 << CV_32F << 1.5;
 }
 
-void TestCvUtils::convert()
+void tst_CvUtils::convert()
 {
     QFETCH(int, fromDepth);
     QFETCH(double, value);
@@ -69,12 +69,12 @@ void TestCvUtils::convert()
     }
 }
 
-void TestCvUtils::unsupportedDepthGivesEmptyMatrix()
+void tst_CvUtils::unsupportedDepthGivesEmptyMatrix()
 {
     const cv::Mat signedImage(3, 3, CV_16SC3, cv::Scalar::all(-5));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unsupported depth")));
     QVERIFY(CvUtils::convert(signedImage, CV_16U).empty());
 }
 
-QTEST_GUILESS_MAIN(TestCvUtils)
+QTEST_GUILESS_MAIN(tst_CvUtils)
 #include "tst_cvutils.moc"

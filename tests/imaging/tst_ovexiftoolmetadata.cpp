@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-class TestOvExifToolMetadata : public QObject
+class tst_OvExifToolMetadata : public QObject
 {
     Q_OBJECT
 
@@ -11,7 +11,7 @@ private Q_SLOTS:
     void orientation();
 };
 
-void TestOvExifToolMetadata::orientation_data()
+void tst_OvExifToolMetadata::orientation_data()
 {
     QTest::addColumn<QVariantMap>("metadata");
     QTest::addColumn<int>("expected");
@@ -28,12 +28,12 @@ void TestOvExifToolMetadata::orientation_data()
     QTest::newRow("other tags only") << QVariantMap{{"EXIF:Make", QStringLiteral("Cam")}} << 1;
 }
 
-void TestOvExifToolMetadata::orientation()
+void tst_OvExifToolMetadata::orientation()
 {
     QFETCH(QVariantMap, metadata);
     QFETCH(int, expected);
     QCOMPARE(OvExifToolMetadata(metadata).orientation(), expected);
 }
 
-QTEST_GUILESS_MAIN(TestOvExifToolMetadata)
+QTEST_GUILESS_MAIN(tst_OvExifToolMetadata)
 #include "tst_ovexiftoolmetadata.moc"

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -22,7 +21,7 @@ std::shared_ptr<ImageData> imageOf(const QSignalSpy &loaded)
 
 } // namespace
 
-class TestOvImageReaderWorker : public QObject
+class tst_OvImageReaderWorker : public QObject
 {
     Q_OBJECT
 
@@ -34,13 +33,12 @@ private Q_SLOTS:
     void turnsUprightByExifOrientation();
     void reportsErrors_data();
     void reportsErrors();
-    void worksOnItsOwnThread();
 
 private:
     QTemporaryDir m_dir;
 };
 
-void TestOvImageReaderWorker::initTestCase()
+void tst_OvImageReaderWorker::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QList<QStringList> commands;
@@ -50,39 +48,35 @@ void TestOvImageReaderWorker::initTestCase()
         commands << QStringList{QStringLiteral("-n"), QStringLiteral("-Orientation=%1").arg(orientation), path};
     }
     QVERIFY(TestHelpers::runExifToolBatch(commands));
-    QCOMPARE(TestHelpers::exifToolValue(m_dir.filePath(QStringLiteral("oriented-6.jpg")),
-                                        QStringLiteral("Orientation")),
-             QStringLiteral("6"));
 }
 
-void TestOvImageReaderWorker::decodes_data()
+void tst_OvImageReaderWorker::decodes_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<int>("depth");
     QTest::addColumn<int>("channels");
-    QTest::addColumn<bool>("lossless");
 
-    QTest::newRow("png 8-bit gray") << "gray8.png" << CV_8U << 1 << true;
-    QTest::newRow("png 8-bit rgb") << "rgb8.png" << CV_8U << 3 << true;
-    QTest::newRow("png 8-bit rgba") << "rgba8.png" << CV_8U << 4 << true;
-    QTest::newRow("png 16-bit rgb") << "rgb16.png" << CV_16U << 3 << true;
-    QTest::newRow("png 16-bit rgba") << "rgba16.png" << CV_16U << 4 << true;
-    QTest::newRow("tiff 8-bit rgb") << "rgb8.tiff" << CV_8U << 3 << true;
-    QTest::newRow("tif 8-bit rgba") << "rgba8.tif" << CV_8U << 4 << true;
-    QTest::newRow("tiff 16-bit gray") << "gray16.tiff" << CV_16U << 1 << true;
-    QTest::newRow("tiff 16-bit rgb") << "rgb16.tiff" << CV_16U << 3 << true;
-    QTest::newRow("tif 16-bit rgba") << "rgba16.tif" << CV_16U << 4 << true;
-    QTest::newRow("bmp") << "rgb8.bmp" << CV_8U << 3 << true;
-    QTest::newRow("webp lossless rgba") << "rgba8.webp" << CV_8U << 4 << true;
-    QTest::newRow("jpeg") << "rgb8.jpg" << CV_8U << 3 << false;
+    QTest::newRow("png 8-bit gray") << "gray8.png" << CV_8U << 1;
+    QTest::newRow("png 8-bit rgb") << "rgb8.png" << CV_8U << 3;
+    QTest::newRow("png 8-bit rgba") << "rgba8.png" << CV_8U << 4;
+    QTest::newRow("png 16-bit rgb") << "rgb16.png" << CV_16U << 3;
+    QTest::newRow("png 16-bit rgba") << "rgba16.png" << CV_16U << 4;
+    QTest::newRow("tiff 8-bit rgb") << "rgb8.tiff" << CV_8U << 3;
+    QTest::newRow("tif 8-bit rgba") << "rgba8.tif" << CV_8U << 4;
+    QTest::newRow("tiff 16-bit gray") << "gray16.tiff" << CV_16U << 1;
+    QTest::newRow("tiff 16-bit rgb") << "rgb16.tiff" << CV_16U << 3;
+    QTest::newRow("tif 16-bit rgba") << "rgba16.tif" << CV_16U << 4;
+    QTest::newRow("bmp") << "rgb8.bmp" << CV_8U << 3;
+    QTest::newRow("webp lossless rgba") << "rgba8.webp" << CV_8U << 4;
+    QTest::newRow("jpg") << "rgb8.jpg" << CV_8U << 3;
+    QTest::newRow("jpeg") << "rgb8.jpeg" << CV_8U << 3;
 }
 
-void TestOvImageReaderWorker::decodes()
+void tst_OvImageReaderWorker::decodes()
 {
     QFETCH(QString, fileName);
     QFETCH(int, depth);
     QFETCH(int, channels);
-    QFETCH(bool, lossless);
 
     const QString path = m_dir.filePath(fileName);
     const cv::Mat pattern = TestHelpers::makePattern(48, 32, depth, channels);
@@ -102,15 +96,11 @@ void TestOvImageReaderWorker::decodes()
     QCOMPARE(description.value(QStringLiteral("filepath")).toString(), path);
     QCOMPARE(description.value(QStringLiteral("metadata")).toMap(), metadata);
 
-    const auto image = imageOf(loaded);
-    QVERIFY(image);
-    const cv::Mat pixels = image->mat();
-    QCOMPARE(pixels.depth(), depth);
-    QCOMPARE(pixels.channels(), channels);
-    QCOMPARE(image->size(), QSize(48, 32));
-    QCOMPARE(image->fullSize(), QSize(48, 32));
+    const cv::Mat pixels = imageOf(loaded)->mat();
+    QCOMPARE(pixels.type(), pattern.type());
+    QCOMPARE(pixels.size(), pattern.size());
     // The pattern's channels differ from one another, so a missing R/B swap shows here.
-    if (lossless) {
+    if (!fileName.endsWith(QLatin1String(".jpg")) && !fileName.endsWith(QLatin1String(".jpeg"))) {
         QCOMPARE(cv::norm(pixels, pattern, cv::NORM_INF), 0.0);
     } else {
         // JPEG blurs the checkerboard's edges, but stays far closer to the pattern than to the
@@ -125,7 +115,7 @@ void TestOvImageReaderWorker::decodes()
     }
 }
 
-void TestOvImageReaderWorker::turnsUprightByExifOrientation_data()
+void tst_OvImageReaderWorker::turnsUprightByExifOrientation_data()
 {
     QTest::addColumn<int>("orientation");
     QTest::addColumn<QString>("corners"); // top-left, top-right, bottom-left, bottom-right
@@ -140,7 +130,7 @@ void TestOvImageReaderWorker::turnsUprightByExifOrientation_data()
     QTest::newRow("8 rotated 90 counter-clockwise") << 8 << "GWRB";
 }
 
-void TestOvImageReaderWorker::turnsUprightByExifOrientation()
+void tst_OvImageReaderWorker::turnsUprightByExifOrientation()
 {
     QFETCH(int, orientation);
     QFETCH(QString, corners);
@@ -161,7 +151,7 @@ void TestOvImageReaderWorker::turnsUprightByExifOrientation()
     QCOMPARE(TestHelpers::quadrantCorners(upright, false), corners);
 }
 
-void TestOvImageReaderWorker::reportsErrors_data()
+void tst_OvImageReaderWorker::reportsErrors_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("content"); // empty: the file is not created
@@ -181,7 +171,7 @@ void TestOvImageReaderWorker::reportsErrors_data()
     QTest::newRow("text as jpeg") << "letter.jpg" << QByteArray("Dear reader,\n") << "corrupt";
 }
 
-void TestOvImageReaderWorker::reportsErrors()
+void tst_OvImageReaderWorker::reportsErrors()
 {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, content);
@@ -206,38 +196,5 @@ void TestOvImageReaderWorker::reportsErrors()
     QVERIFY2(message.contains(reason), qPrintable(message));
 }
 
-void TestOvImageReaderWorker::worksOnItsOwnThread()
-{
-    const QString path = m_dir.filePath(QStringLiteral("threaded.png"));
-    QVERIFY(TestHelpers::writeRgbImage(path, TestHelpers::makePattern(40, 30, CV_16U, 4)));
-
-    QThread thread;
-    auto *reader = new OvImageReaderWorker;
-    reader->moveToThread(&thread);
-    connect(&thread, &QThread::finished, reader, &QObject::deleteLater);
-    thread.start();
-
-    // The spy lives here; the reader's signals reach it queued, as they reach the application.
-    QObject receiver;
-    QList<QVariantMap> descriptions;
-    QStringList errors;
-    connect(reader, &OvImageReaderWorker::imageLoaded, &receiver,
-            [&](const QVariantMap &d) { descriptions << d; }, Qt::QueuedConnection);
-    connect(reader, &OvImageReaderWorker::error, &receiver,
-            [&](const QString &e) { errors << e; }, Qt::QueuedConnection);
-
-    QMetaObject::invokeMethod(reader, "loadImage", Qt::QueuedConnection, Q_ARG(QString, path),
-                              Q_ARG(QVariantMap, QVariantMap()), Q_ARG(QVariantMap, QVariantMap()));
-    QTRY_COMPARE(descriptions.size(), 1);
-    QVERIFY(errors.isEmpty());
-    const auto image = descriptions.first().value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
-    QVERIFY(image);
-    QCOMPARE(image->size(), QSize(40, 30));
-    QCOMPARE(image->mat().type(), CV_16UC4);
-
-    thread.quit();
-    QVERIFY(thread.wait(5000));
-}
-
-QTEST_GUILESS_MAIN(TestOvImageReaderWorker)
+QTEST_GUILESS_MAIN(tst_OvImageReaderWorker)
 #include "tst_ovimagereaderworker.moc"

@@ -25,6 +25,20 @@ cv::Mat rgbToFileOrder(const cv::Mat &rgb)
     return result;
 }
 
+// The pattern as a file of `type` holds it: in that depth, alpha only when kept, blue first
+// unless `swapped`.
+cv::Mat asStored(const cv::Mat &rgb, int type, bool swapped)
+{
+    cv::Mat result = rgb;
+    if (CV_MAT_DEPTH(type) == CV_8U && rgb.depth() == CV_16U)
+        rgb.convertTo(result, CV_8U, 255.0 / 65535.0);
+    if (!swapped)
+        result = rgbToFileOrder(result);
+    if (result.channels() == 4 && CV_MAT_CN(type) == 3)
+        cv::cvtColor(result, result, cv::COLOR_BGRA2BGR);
+    return result;
+}
+
 cv::Mat readBack(const QString &path)
 {
     return cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
@@ -45,18 +59,16 @@ struct SaveRecorder
     {
     }
 
+    // Progress from 0 to 1, never back, always for `path`.
     bool progressedFromStartToEnd(const QString &path) const
     {
-        if (progress.size() < 2 || progress.first().at(1).toFloat() != 0.0f
-            || progress.last().at(1).toFloat() != 1.0f)
-            return false;
-        float previous = -1.0f;
+        float previous = 0.0f;
         for (const QList<QVariant> &call : progress) {
             if (call.at(0).toString() != path || call.at(1).toFloat() < previous)
                 return false;
             previous = call.at(1).toFloat();
         }
-        return true;
+        return progress.size() >= 2 && progress.first().at(1).toFloat() == 0.0f && previous == 1.0f;
     }
 
     QSignalSpy progress;
@@ -66,16 +78,14 @@ struct SaveRecorder
 
 } // namespace
 
-class TestOvImageWriter : public QObject
+class tst_OvImageWriter : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void roundTripIsSampleExact_data();
-    void roundTripIsSampleExact();
-    void convertsToWhatTheFormatStores_data();
-    void convertsToWhatTheFormatStores();
+    void writes_data();
+    void writes();
     void writesTheCroppedRegion();
     void replacesAnExistingFile();
     void linkAtOutputWritesTheLinkedPhoto();
@@ -84,75 +94,38 @@ private Q_SLOTS:
     void savesWithoutExifTool();
     void reportsErrors_data();
     void reportsErrors();
-    void reportsUnwritableFolder();
 
 private:
     QString m_source; // a JPEG with EXIF, turned by orientation 6
     QTemporaryDir m_dir;
 };
 
-void TestOvImageWriter::initTestCase()
+void tst_OvImageWriter::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_source = m_dir.filePath(QStringLiteral("source.jpg"));
     QVERIFY(TestHelpers::writeRgbImage(m_source, TestHelpers::makePattern(32, 24, CV_8U, 3)));
     QVERIFY(TestHelpers::runExifTool({QStringLiteral("-n"), QStringLiteral("-Orientation=6"),
-                                      QStringLiteral("-Artist=Ada Lovelace"),
-                                      QStringLiteral("-Make=Orvane Test"),
+                                      QStringLiteral("-Artist=Ada Lovelace"), QStringLiteral("-Make=Orvane Test"),
                                       QStringLiteral("-XMP:Rating=4")},
                                      m_source));
 }
 
-void TestOvImageWriter::roundTripIsSampleExact_data()
-{
-    QTest::addColumn<QString>("extension");
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<int>("channels");
-
-    for (const char *extension : {"png", "tif", "tiff"}) {
-        for (int depth : {CV_8U, CV_16U}) {
-            for (int channels : {1, 3, 4}) {
-                const QByteArray name = QByteArray(extension) + (depth == CV_8U ? " 8-bit " : " 16-bit ")
-                    + QByteArray::number(channels) + " channels";
-                QTest::newRow(name.constData()) << QString::fromLatin1(extension) << depth << channels;
-            }
-        }
-    }
-}
-
-void TestOvImageWriter::roundTripIsSampleExact()
-{
-    QFETCH(QString, extension);
-    QFETCH(int, depth);
-    QFETCH(int, channels);
-
-    QTemporaryDir folder;
-    const QString output = folder.filePath(QStringLiteral("result.") + extension);
-    const cv::Mat pattern = TestHelpers::makePattern(41, 27, depth, channels);
-    OvImageWriter writer;
-    SaveRecorder recorder(writer);
-
-    writer.saveImage(std::make_shared<ImageData>(pattern, cv::Mat()), QString(), output, QVariantMap(), QVariantMap());
-
-    QCOMPARE(recorder.failed.size(), 0);
-    QCOMPARE(recorder.saved.size(), 1);
-    QCOMPARE(recorder.saved.first().at(0).toString(), output);
-    QCOMPARE(recorder.saved.first().at(1).toLongLong(), QFileInfo(output).size());
-    QVERIFY(recorder.progressedFromStartToEnd(output));
-    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(output).fileName()});
-
-    const cv::Mat written = readBack(output);
-    QCOMPARE(written.type(), pattern.type());
-    QCOMPARE(cv::norm(written, rgbToFileOrder(pattern), cv::NORM_INF), 0.0);
-}
-
-void TestOvImageWriter::convertsToWhatTheFormatStores_data()
+void tst_OvImageWriter::writes_data()
 {
     QTest::addColumn<QString>("extension");
     QTest::addColumn<int>("depth"); // CV_32F: the 16-bit pattern scaled to [0, 1]
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("expectedType");
 
+    for (const char *extension : {"png", "tif", "tiff"}) {
+        for (int depth : {CV_8U, CV_16U}) {
+            for (int channels : {1, 3, 4}) {
+                QTest::addRow("%s, depth %d, %d channels", extension, depth, channels)
+                    << QString::fromLatin1(extension) << depth << channels << CV_MAKETYPE(depth, channels);
+            }
+        }
+    }
     QTest::newRow("float to png keeps 16 bits") << "png" << CV_32F << 3 << CV_16UC3;
     QTest::newRow("float to tiff keeps 16 bits") << "tiff" << CV_32F << 4 << CV_16UC4;
     QTest::newRow("float to jpeg") << "jpg" << CV_32F << 3 << CV_8UC3;
@@ -162,78 +135,55 @@ void TestOvImageWriter::convertsToWhatTheFormatStores_data()
     QTest::newRow("16-bit with alpha to webp") << "webp" << CV_16U << 4 << CV_8UC4;
 }
 
-void TestOvImageWriter::convertsToWhatTheFormatStores()
+void tst_OvImageWriter::writes()
 {
     QFETCH(QString, extension);
     QFETCH(int, depth);
     QFETCH(int, channels);
     QFETCH(int, expectedType);
 
-    const cv::Mat pattern16 = TestHelpers::makePattern(40, 32, depth == CV_8U ? CV_8U : CV_16U, channels);
-    cv::Mat image = pattern16;
+    const cv::Mat pattern = TestHelpers::makePattern(41, 27, depth == CV_8U ? CV_8U : CV_16U, channels);
+    cv::Mat image = pattern;
     if (depth == CV_32F)
-        pattern16.convertTo(image, CV_32F, 1.0 / 65535.0);
-
-    const QString output = m_dir.filePath(QStringLiteral("converted-%1.%2").arg(QTest::currentDataTag()).arg(extension));
+        pattern.convertTo(image, CV_32F, 1.0 / 65535.0);
+    QTemporaryDir folder;
+    const QString output = folder.filePath(QStringLiteral("result.") + extension);
     OvImageWriter writer;
     SaveRecorder recorder(writer);
     writer.saveImage(std::make_shared<ImageData>(image, cv::Mat()), QString(), output, QVariantMap(), QVariantMap());
+
     QCOMPARE(recorder.failed.size(), 0);
     QCOMPARE(recorder.saved.size(), 1);
+    QCOMPARE(recorder.saved.first().at(0).toString(), output);
+    QCOMPARE(recorder.saved.first().at(1).toLongLong(), QFileInfo(output).size());
+    QVERIFY(recorder.progressedFromStartToEnd(output));
+    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(output).fileName()});
 
+    // Lossy formats blur the checkerboard, but stay far closer to the pattern than to the
+    // pattern with red and blue swapped.
     const cv::Mat written = readBack(output);
     QCOMPARE(written.type(), expectedType);
-    QCOMPARE(written.size(), pattern16.size());
-
-    // Compare the colour channels in the file's depth; lossy formats blur the checkerboard, but
-    // stay far closer to the pattern than to the pattern with red and blue swapped.
-    cv::Mat expected = pattern16;
-    if (CV_MAT_DEPTH(expectedType) == CV_8U && pattern16.depth() == CV_16U)
-        pattern16.convertTo(expected, CV_8U, 255.0 / 65535.0);
-    cv::Mat expectedColour;
-    cv::Mat writtenColour;
-    cv::Mat swappedColour;
-    cv::cvtColor(expected, expectedColour, channels == 4 ? cv::COLOR_RGBA2BGR : cv::COLOR_RGB2BGR);
-    // Read in the file's blue-first order, the pattern's own order is the swapped one.
-    if (channels == 4)
-        cv::cvtColor(expected, swappedColour, cv::COLOR_RGBA2RGB);
+    const double samples = double(written.total() * written.channels());
+    const double mean = cv::norm(written, asStored(pattern, expectedType, false), cv::NORM_L1) / samples;
+    const double swapped = cv::norm(written, asStored(pattern, expectedType, true), cv::NORM_L1) / samples;
+    if (QStringList{"jpg", "jpeg", "webp"}.contains(extension))
+        QVERIFY2(mean < 16 && mean * 3 < swapped, qPrintable(QStringLiteral("%1 vs %2").arg(mean).arg(swapped)));
     else
-        swappedColour = expected;
-    if (written.channels() == 4)
-        cv::cvtColor(written, writtenColour, cv::COLOR_BGRA2BGR);
-    else
-        writtenColour = written;
-    const double samples = double(written.total() * 3);
-    const double mean = cv::norm(writtenColour, expectedColour, cv::NORM_L1) / samples;
-    const double meanSwapped = cv::norm(writtenColour, swappedColour, cv::NORM_L1) / samples;
-    const bool lossless = extension != QLatin1String("jpg") && extension != QLatin1String("jpeg")
-        && extension != QLatin1String("webp");
-    if (lossless)
         QCOMPARE(mean, 0.0);
-    else
-        QVERIFY2(mean < 16 && mean * 3 < meanSwapped,
-                 qPrintable(QStringLiteral("mean difference %1, swapped %2").arg(mean).arg(meanSwapped)));
 }
 
-void TestOvImageWriter::writesTheCroppedRegion()
+void tst_OvImageWriter::writesTheCroppedRegion()
 {
     const cv::Mat pattern = TestHelpers::makePattern(80, 60, CV_16U, 4);
     auto image = std::make_shared<ImageData>(pattern, cv::Mat());
     image->crop(QRectF(0.25, 0.5, 0.5, 0.25));
     const QString output = m_dir.filePath(QStringLiteral("cropped.png"));
-
     OvImageWriter writer;
-    SaveRecorder recorder(writer);
     writer.saveImage(image, QString(), output, QVariantMap(), QVariantMap());
-    QCOMPARE(recorder.saved.size(), 1);
-
-    const cv::Mat written = readBack(output);
-    QCOMPARE(written.cols, 40);
-    QCOMPARE(written.rows, 15);
-    QCOMPARE(cv::norm(written, rgbToFileOrder(pattern(cv::Rect(20, 30, 40, 15))), cv::NORM_INF), 0.0);
+    QCOMPARE(cv::norm(readBack(output), rgbToFileOrder(pattern(cv::Rect(20, 30, 40, 15))), cv::NORM_INF), 0.0);
 }
 
-void TestOvImageWriter::replacesAnExistingFile()
+void tst_OvImageWriter::replacesAnExistingFile()
 {
     QTemporaryDir folder;
     const QString output = folder.filePath(QStringLiteral("existing.tif"));
@@ -252,7 +202,7 @@ void TestOvImageWriter::replacesAnExistingFile()
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("existing.tif")});
 }
 
-void TestOvImageWriter::linkAtOutputWritesTheLinkedPhoto()
+void tst_OvImageWriter::linkAtOutputWritesTheLinkedPhoto()
 {
     QTemporaryDir folder;
     const QString photo = folder.filePath(QStringLiteral("photo.png"));
@@ -272,7 +222,7 @@ void TestOvImageWriter::linkAtOutputWritesTheLinkedPhoto()
     QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("photo.png"), QStringLiteral("shortcut.png")}));
 }
 
-void TestOvImageWriter::carriesMetadataOverWithOrientationReset_data()
+void tst_OvImageWriter::carriesMetadataOverWithOrientationReset_data()
 {
     QTest::addColumn<QString>("extension");
     QTest::newRow("jpeg") << "jpg";
@@ -280,130 +230,81 @@ void TestOvImageWriter::carriesMetadataOverWithOrientationReset_data()
     QTest::newRow("tiff") << "tiff";
 }
 
-void TestOvImageWriter::carriesMetadataOverWithOrientationReset()
+void tst_OvImageWriter::carriesMetadataOverWithOrientationReset()
 {
     QFETCH(QString, extension);
-
     QTemporaryDir folder;
     const QString output = folder.filePath(QStringLiteral("with-metadata.") + extension);
     OvImageWriter writer;
     SaveRecorder recorder(writer);
     writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(24, 32, CV_8U, 3), cv::Mat()), m_source,
                      output, QVariantMap(), QVariantMap());
-    QCOMPARE(recorder.failed.size(), 0);
     QCOMPARE(recorder.saved.size(), 1);
     QCOMPARE(recorder.saved.first().at(1).toLongLong(), QFileInfo(output).size());
 
     const QMap<QString, QString> tags = TestHelpers::exifToolValues(
         output, {QStringLiteral("Artist"), QStringLiteral("Make"), QStringLiteral("Rating"), QStringLiteral("Orientation")});
-    QCOMPARE(tags.value(QStringLiteral("Artist")), QStringLiteral("Ada Lovelace"));
-    QCOMPARE(tags.value(QStringLiteral("Make")), QStringLiteral("Orvane Test"));
-    QCOMPARE(tags.value(QStringLiteral("Rating")), QStringLiteral("4"));
-    QCOMPARE(tags.value(QStringLiteral("Orientation")), QStringLiteral("1"));
+    const QMap<QString, QString> expected{{"Artist", "Ada Lovelace"}, {"Make", "Orvane Test"}, {"Rating", "4"},
+                                          {"Orientation", "1"}};
+    QCOMPARE(tags, expected);
     // The pixels are the ones handed over, at their own size.
-    const cv::Mat written = readBack(output);
-    QCOMPARE(written.cols, 24);
-    QCOMPARE(written.rows, 32);
+    QCOMPARE(readBack(output).cols, 24);
     QCOMPARE(entries(folder.path()), QStringList{QFileInfo(output).fileName()});
 }
 
-void TestOvImageWriter::savesWithoutExifTool()
+void tst_OvImageWriter::savesWithoutExifTool()
 {
     const QByteArray path = qgetenv("PATH");
     QTemporaryDir emptyBin;
     qputenv("PATH", QFile::encodeName(emptyBin.path()));
     const QString output = m_dir.filePath(QStringLiteral("no-exiftool.png"));
-
     OvImageWriter writer;
     SaveRecorder recorder(writer);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ExifTool is not available")));
     writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(8, 8, CV_8U, 3), cv::Mat()), m_source,
                      output, QVariantMap(), QVariantMap());
     qputenv("PATH", path);
-
-    QCOMPARE(recorder.failed.size(), 0);
     QCOMPARE(recorder.saved.size(), 1);
     QCOMPARE(readBack(output).cols, 8);
 }
 
-void TestOvImageWriter::reportsErrors_data()
+void tst_OvImageWriter::reportsErrors_data()
 {
     QTest::addColumn<QString>("relativeOutput");
-    QTest::addColumn<bool>("emptyImage");
-    QTest::addColumn<bool>("nullImage");
+    QTest::addColumn<int>("image"); // 0 none, 1 without pixels, 2 a picture
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing folder") << "missing/result.png" << false << false << "folder";
-    QTest::newRow("folder is a file") << "plain.txt/result.png" << false << false << "folder";
-    QTest::newRow("unknown extension") << "result.xyz" << false << false << "not supported";
-    QTest::newRow("no extension") << "result" << false << false << "not supported";
-    QTest::newRow("empty image") << "empty.png" << true << false << "empty";
-    QTest::newRow("no image") << "none.png" << false << true << "empty";
+    QTest::newRow("missing folder") << "missing/result.png" << 2 << "folder";
+    QTest::newRow("folder is a file") << "plain.txt/result.png" << 2 << "folder";
+    QTest::newRow("unknown extension") << "result.xyz" << 2 << "not supported";
+    QTest::newRow("no extension") << "result" << 2 << "not supported";
+    QTest::newRow("empty image") << "empty.png" << 1 << "empty";
+    QTest::newRow("no image") << "none.png" << 0 << "empty";
 }
 
-void TestOvImageWriter::reportsErrors()
+void tst_OvImageWriter::reportsErrors()
 {
     QFETCH(QString, relativeOutput);
-    QFETCH(bool, emptyImage);
-    QFETCH(bool, nullImage);
+    QFETCH(int, image);
     QFETCH(QString, reason);
 
     QTemporaryDir folder;
-    {
-        QFile plain(folder.filePath(QStringLiteral("plain.txt")));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-    }
-    const QStringList before = entries(folder.path());
+    QVERIFY(QFile(folder.filePath(QStringLiteral("plain.txt"))).open(QIODevice::WriteOnly));
     const QString output = folder.filePath(relativeOutput);
-    std::shared_ptr<ImageData> image;
-    if (!nullImage)
-        image = std::make_shared<ImageData>(emptyImage ? cv::Mat() : TestHelpers::makePattern(8, 8, CV_8U, 3), cv::Mat());
+    std::shared_ptr<ImageData> data;
+    if (image)
+        data = std::make_shared<ImageData>(image == 2 ? TestHelpers::makePattern(8, 8, CV_8U, 3) : cv::Mat(), cv::Mat());
 
     OvImageWriter writer;
     SaveRecorder recorder(writer);
-    writer.saveImage(image, m_source, output, QVariantMap(), QVariantMap());
-
+    writer.saveImage(data, m_source, output, QVariantMap(), QVariantMap());
     QCOMPARE(recorder.saved.size(), 0);
     QCOMPARE(recorder.failed.size(), 1);
     QCOMPARE(recorder.failed.first().at(0).toString(), output);
     const QString message = recorder.failed.first().at(1).toString();
     QVERIFY2(message.contains(QFileInfo(output).fileName()) && message.contains(reason), qPrintable(message));
-    QVERIFY(!QFileInfo::exists(output));
-    QCOMPARE(entries(folder.path()), before);
+    QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("plain.txt")});
 }
 
-void TestOvImageWriter::reportsUnwritableFolder()
-{
-    QTemporaryDir folder;
-    QString locked = folder.filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkdir(locked));
-    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    QFile probe(QDir(locked).filePath(QStringLiteral("probe")));
-    if (probe.open(QIODevice::WriteOnly)) {
-        // An administrator writes into read-only folders; a kernel file system refuses everyone.
-        probe.close();
-        probe.remove();
-        if (!QFileInfo(QStringLiteral("/proc")).isDir())
-            QSKIP("No folder that this account cannot write to");
-        locked = QStringLiteral("/proc");
-    }
-    const QString output = QDir(locked).filePath(QStringLiteral("ov-writer-result.png"));
-    const QStringList before = entries(locked);
-
-    OvImageWriter writer;
-    SaveRecorder recorder(writer);
-    writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(8, 8, CV_8U, 3), cv::Mat()), QString(),
-                     output, QVariantMap(), QVariantMap());
-
-    QCOMPARE(recorder.saved.size(), 0);
-    QCOMPARE(recorder.failed.size(), 1);
-    QCOMPARE(recorder.failed.first().at(0).toString(), output);
-    QVERIFY2(recorder.failed.first().at(1).toString().contains(QStringLiteral("ov-writer-result.png")),
-             qPrintable(recorder.failed.first().at(1).toString()));
-    QVERIFY(!QFileInfo::exists(output));
-    if (locked != QLatin1String("/proc"))
-        QCOMPARE(entries(locked), before);
-}
-
-QTEST_GUILESS_MAIN(TestOvImageWriter)
+QTEST_GUILESS_MAIN(tst_OvImageWriter)
 #include "tst_ovimagewriter.moc"
