@@ -13,6 +13,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 // Headless runs of the real program: the external-editor round trip (file saved back in place)
 // and the filter-host round trip through ovfilterhost's shared memory, each with both operations;
 // then the exit codes of runs that cannot succeed.
@@ -32,6 +35,20 @@ private:
         cv::Mat rgb;
         cv::cvtColor(bgr, rgb, bgr.channels() == 4 ? cv::COLOR_BGRA2RGB : cv::COLOR_BGR2RGB);
         return CvUtils::convert(rgb, CV_8U);
+    }
+
+    // Living `exiftool -stay_open` processes whose parent is `parent`.
+    static QList<qint64> exifToolsOf(qint64 parent)
+    {
+        QList<qint64> found;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const qint64 pid = entry.toLongLong();
+            const QList<QByteArray> fields = TestHelpers::processStatFields(pid);
+            if (fields.size() > 1 && fields.at(0) != "Z" && fields.at(1).toLongLong() == parent
+                && TestHelpers::processArguments(pid).contains("-stay_open"))
+                found << pid;
+        }
+        return found;
     }
 
     static double meanDifference(const cv::Mat &a, const cv::Mat &b)
@@ -137,6 +154,34 @@ private slots:
         QFile after(input);
         QVERIFY(after.open(QIODevice::ReadOnly));
         QCOMPARE(after.readAll(), before);
+    }
+
+    // The back end is never destroyed, so its ExifTool helper is not shut down politely: it must
+    // still end with the run, whether the run finishes or is stopped.
+    void noExifToolOutlivesTheRun_data()
+    {
+        QTest::addColumn<int>("signalNumber"); // 0: the run ends by itself
+        QTest::newRow("run to the end") << 0;
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+
+    void noExifToolOutlivesTheRun()
+    {
+        QFETCH(int, signalNumber);
+        // A helper orphaned by the run becomes our child, where it can be found.
+        QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        const QString input = m_dir->filePath(QStringLiteral("large.jpg"));
+        QVERIFY(SampleImage::write(input, 4000, 3000));
+        LumivexProcess run(m_environment);
+        run.start({QStringLiteral("--auto=identity"), QStringLiteral("--editor=E"), input});
+        QVERIFY(run.process().waitForStarted());
+        const qint64 pid = run.process().processId();
+        QTRY_VERIFY(!exifToolsOf(pid).isEmpty());
+        if (signalNumber != 0)
+            QCOMPARE(::kill(pid_t(pid), signalNumber), 0);
+        QVERIFY(run.finish(120000));
+        QTRY_VERIFY(exifToolsOf(QCoreApplication::applicationPid()).isEmpty());
     }
 
     void runsThatCannotSucceed_data()
