@@ -2,6 +2,7 @@
 
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
+#include "SharedMemoryFaults.h"
 
 #include "PSPlaneTransfer.h"
 #include "imaging/ImageData.h"
@@ -66,6 +67,15 @@ SharedMemoryChannel<Payload> *keptForProcess(SharedMemoryChannel<Payload> *chann
     return channel;
 }
 
+// An open channel whose objects the filter module cuts short under us ends the run with a clear
+// line rather than a bare bus error.
+template <typename Payload>
+void watchForTruncation(const SharedMemoryChannel<Payload> *channel)
+{
+    SharedMemoryFaults::watch(channel->data(), channel->mappedSize());
+    SharedMemoryFaults::watch(channel->info(), ChannelInfoMinimumSize);
+}
+
 template <typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
@@ -90,6 +100,7 @@ PSPluginData::PSPluginData()
         endProcess();
     }
     record = paramChannel->data();
+    watchForTruncation(paramChannel);
 
     static const char *const planeMessages[3] = {"Failed to open shared memory for channel 0",
                                                  "Failed to open shared memory for channel 1",
@@ -97,6 +108,7 @@ PSPluginData::PSPluginData()
     for (int k = 0; k < 3; ++k) {
         if (planeChannels[k]->open() != 0)
             reportFailure(planeMessages[k]);
+        watchForTruncation(planeChannels[k]);
     }
 
     qInfo() << "Created IPCParams, waiting for lock.";
@@ -134,6 +146,7 @@ void PSPluginData::start()
         maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
         if (maskChannel->open() != 0)
             reportFailure("Failed to open shared memory for mask channel");
+        watchForTruncation(maskChannel);
         spinUntilLocked(maskChannel);
         maskData = maskChannel->data();
     } else {
