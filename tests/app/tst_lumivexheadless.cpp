@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 // Headless runs of the real program: the external-editor round trip (file saved back in place)
 // and the filter-host round trip through ovfilterhost's shared memory, each with both operations;
@@ -193,6 +194,13 @@ private slots:
         QTest::newRow("not an image") << QStringList{"--auto=enhance", "--editor=Capture One", "notes.txt"} << 1 << "cannot open";
         QTest::newRow("damaged image") << QStringList{"--auto=identity", "--editor=Capture One", "broken.jpg"} << 1 << "loading";
         QTest::newRow("unknown operation") << QStringList{"--auto=sharpen", "a.jpg"} << 2 << "unknown operation";
+        // "?" names a file that is not created, "|" one made a FIFO; the library passes over both.
+        QTest::newRow("only a missing file") << QStringList{"--auto=identity", "--editor=E", "?gone.jpg"} << 1
+                                             << "gone.jpg\": the file does not exist";
+        QTest::newRow("FIFO") << QStringList{"--auto=identity", "--editor=E", "|pipe.jpg"} << 1 << "pipe.jpg\": not a regular file";
+        QTest::newRow("newline in a name") << QStringList{"--auto=identity", "--editor=E", "two\nlines.txt"} << 1
+                                           << "two\\nlines.txt\"";
+        QTest::newRow("sample help") << QStringList{"lumivex-sample", "--help"} << 0 << "Usage: lumivex-sample";
     }
 
     void runsThatCannotSucceed()
@@ -200,16 +208,22 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
+        const QString program = arguments.first() == QLatin1String("lumivex-sample") ? arguments.takeFirst() : QStringLiteral("lumivex");
         for (QString &argument : arguments) {
-            if (!argument.startsWith(QLatin1String("--"))) {
-                argument = m_dir->filePath(argument);
+            if (argument.startsWith(QLatin1String("--")))
+                continue;
+            const QChar kind = argument.front();
+            argument = m_dir->filePath(kind == QLatin1Char('?') || kind == QLatin1Char('|') ? argument.mid(1) : argument);
+            if (kind == QLatin1Char('|')) {
+                QCOMPARE(::mkfifo(QFile::encodeName(argument).constData(), 0600), 0);
+            } else if (kind != QLatin1Char('?')) {
                 QFile file(argument);
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write("this is no picture\n");
             }
         }
         LumivexProcess run(m_environment);
-        run.start(arguments);
+        run.start(arguments, program);
         QVERIFY(run.finish());
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process().exitCode(), exitCode);
