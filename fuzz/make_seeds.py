@@ -57,11 +57,15 @@ def ps_record(signature, process, version, runmode, settings):
     s.string(process).boolean(False)
     for v in version:
         s.i32(v)
-    s.u32(47).u32(39).u32(0).u32(0).u32(0)
-    s.string(b'').integer(0, 0, 0)
+    # a small 47 x 39 image without padding, colour, no mask, every plane exactly as needed
+    s.boolean(False).integer(47, 0, 200).integer(39, 0, 200).integer(0, 0, 70)
+    s.u32(0).boolean(False)
+    for _ in range(4):
+        s.integer(0, -64, 64)
     s.i32(settings[0])
-    for text in settings[1:]:
+    for text in settings[1:-1]:
         s.string(text).boolean(False)
+    s.string(settings[-1]).integer(1, 0, 63)  # strokes, not filled whole
     return s
 
 
