@@ -30,15 +30,21 @@ namespace {
 constexpr uint64_t MaxPlaneBytes = 1 << 16;
 
 // Bytes of the input into a text field; a field may be filled to its end without a NUL. The
-// strokes field is megabytes long, so filling it whole is kept to one input in 64: every such
+// strokes field is megabytes long, so filling it whole is kept to one input in 256: every such
 // input costs as much as thousands of others.
 void fillField(FuzzedDataProvider &in, char *field, std::size_t fieldSize, std::size_t maxInput)
 {
     const std::string bytes = in.ConsumeRandomLengthString(std::min(fieldSize, maxInput));
-    const bool fillWhole = fieldSize > maxInput ? in.ConsumeIntegralInRange(0, 63) == 0 : in.ConsumeBool();
+    const bool fillWhole = fieldSize > maxInput ? in.ConsumeIntegralInRange(0, 255) == 0 : in.ConsumeBool();
     if (fillWhole && !bytes.empty()) {
-        for (std::size_t i = 0; i < fieldSize; i += bytes.size())
-            std::memcpy(field + i, bytes.data(), std::min(bytes.size(), fieldSize - i));
+        // The pattern, then ever longer copies of what is already there: few calls for megabytes.
+        std::size_t filled = std::min(bytes.size(), fieldSize);
+        std::memcpy(field, bytes.data(), filled);
+        while (filled < fieldSize) {
+            const std::size_t chunk = std::min(filled - filled % bytes.size(), fieldSize - filled);
+            std::memcpy(field + filled, field, chunk);
+            filled += chunk;
+        }
     } else {
         std::memcpy(field, bytes.data(), bytes.size());
         field[bytes.size() < fieldSize ? bytes.size() : fieldSize - 1] = '\0';

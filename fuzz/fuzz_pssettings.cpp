@@ -1,5 +1,6 @@
-// The settings exchange with arbitrary maps: strings with any code unit, nesting, wrong types,
-// and strokes lists long enough to pass the size of the mask-strokes field. Whatever comes in,
+// The settings exchange with arbitrary maps: strings with any code unit, nesting, wrong types
+// and repeated elements (texts past the megabytes of the strokes field are left to the regular
+// tests, as one such input costs as much as thousands of others). Whatever comes in,
 // what is written into the block must be compact JSON that fits its field and reads back
 // unchanged. The block is one buffer reused for every input, as the back end reuses its copy.
 
