@@ -104,7 +104,7 @@ QString consumeText(FuzzedDataProvider &in, std::size_t maxUnits)
 
 void resetRepeatBudget()
 {
-    repeatBudget = 16 * 1024;
+    repeatBudget = 4096;
 }
 
 QVariant consumeValue(FuzzedDataProvider &in, int depth, const QStringList &keys)

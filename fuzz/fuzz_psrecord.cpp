@@ -30,24 +30,17 @@ namespace {
 constexpr uint64_t MaxPlaneBytes = 1 << 16;
 
 // Bytes of the input into a text field; a field may be filled to its end without a NUL. The
-// strokes field is megabytes long, so filling it whole is kept to one input in 256: every such
-// input costs as much as thousands of others.
-void fillField(FuzzedDataProvider &in, char *field, std::size_t fieldSize, std::size_t maxInput)
+// strokes field is megabytes long and read the same way as the others: it only ever gets a
+// short text, since one input filling it would cost as much as thousands of others.
+void fillField(FuzzedDataProvider &in, char *field, std::size_t fieldSize, bool mayFillWhole)
 {
-    const std::string bytes = in.ConsumeRandomLengthString(std::min(fieldSize, maxInput));
-    const bool fillWhole = fieldSize > maxInput ? in.ConsumeIntegralInRange(0, 255) == 0 : in.ConsumeBool();
-    if (fillWhole && !bytes.empty()) {
-        // The pattern, then ever longer copies of what is already there: few calls for megabytes.
-        std::size_t filled = std::min(bytes.size(), fieldSize);
-        std::memcpy(field, bytes.data(), filled);
-        while (filled < fieldSize) {
-            const std::size_t chunk = std::min(filled - filled % bytes.size(), fieldSize - filled);
-            std::memcpy(field + filled, field, chunk);
-            filled += chunk;
-        }
+    const std::string bytes = in.ConsumeRandomLengthString(std::min<std::size_t>(fieldSize - 1, 4096));
+    if (mayFillWhole && in.ConsumeBool() && !bytes.empty()) {
+        for (std::size_t i = 0; i < fieldSize; i += bytes.size())
+            std::memcpy(field + i, bytes.data(), std::min(bytes.size(), fieldSize - i));
     } else {
         std::memcpy(field, bytes.data(), bytes.size());
-        field[bytes.size() < fieldSize ? bytes.size() : fieldSize - 1] = '\0';
+        field[bytes.size()] = '\0';
     }
 }
 
@@ -132,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string signature = in.ConsumeBytesAsString(4);
     std::memset(record->hostSignature, 0, 4);
     std::memcpy(record->hostSignature, signature.data(), signature.size());
-    fillField(in, record->hostProcessName, sizeof(record->hostProcessName), sizeof(record->hostProcessName));
+    fillField(in, record->hostProcessName, sizeof(record->hostProcessName), true);
     record->hostVersionMajor = in.ConsumeIntegral<int32_t>();
     record->hostVersionMinor = in.ConsumeIntegral<int32_t>();
     record->hostVersionPatch = in.ConsumeIntegral<int32_t>();
@@ -148,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     char *const textFields[5] = {settings.denoiseSettings, settings.sharpenSettings, settings.enhanceSettings,
                                  settings.faceRecoverySettings, settings.subjectSettings};
     for (char *field : textFields)
-        fillField(in, field, sizeof(settings.denoiseSettings), sizeof(settings.denoiseSettings));
-    fillField(in, settings.maskStrokes, sizeof(settings.maskStrokes), 1 << 16);
+        fillField(in, field, sizeof(settings.denoiseSettings), true);
+    fillField(in, settings.maskStrokes, sizeof(settings.maskStrokes), false);
 
     const QString hostSignature = PSHostTable::signatureFromRecord(record->hostSignature);
     const QString processName = expectedText(record->hostProcessName, sizeof(record->hostProcessName));

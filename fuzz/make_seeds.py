@@ -65,7 +65,7 @@ def ps_record(signature, process, version, runmode, settings):
     s.i32(settings[0])
     for text in settings[1:-1]:
         s.string(text).boolean(False)
-    s.string(settings[-1]).integer(1, 0, 255)  # strokes, not filled whole
+    s.string(settings[-1])  # the strokes are never filled whole
     return s
 
 
