@@ -1,13 +1,12 @@
 #include "HeadlessRun.h"
 
 #include "Console.h"
+#include "FileProblem.h"
 #include "OvIntegrations.h"
 #include "SaveTarget.h"
 #include "SignalPrinter.h"
-#include "FileProblem.h"
 
 #include <QFileInfo>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
