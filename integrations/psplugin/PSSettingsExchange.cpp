@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 
 #include <cstring>
 
@@ -81,8 +82,11 @@ QString PSSettingsExchange::minimizeFilterSettings(QVariantMap settings)
     settings.insert(QStringLiteral("params"), params);
     const QString text = toCompactJson(settings);
     if (text.size() >= 256) {
-        qWarning() << category << "settings too large, defaulting to {}. Minimized settings:" << settings
-                   << qPrintable(QStringLiteral("(%1)").arg(text.size()));
+        // The line holds the whole map, which costs more to format than the rest of the save:
+        // skipped where warnings are switched off.
+        if (QLoggingCategory::defaultCategory()->isWarningEnabled())
+            qWarning() << category << "settings too large, defaulting to {}. Minimized settings:" << settings
+                       << qPrintable(QStringLiteral("(%1)").arg(text.size()));
         return QStringLiteral("{}");
     }
     return text;
