@@ -5,7 +5,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows fuzz package
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows fuzz fuzz-soak package
 
 all: build
 
@@ -56,6 +56,15 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@bash fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+# A long run of the filter-host targets, FUZZ_SOAK_RUNS inputs each (not part of test or CI).
+FUZZ_SOAK_RUNS ?= 1000000
+FUZZ_SOAK_TARGETS ?= fuzz_psrecord fuzz_pssettings
+
+fuzz-soak: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@FUZZ_RUNS=$(FUZZ_SOAK_RUNS) bash fuzz/run-fuzzers.sh build/fuzz 7200 $(FUZZ_SOAK_TARGETS)
 
 clean:
 	rm -rf build

@@ -8,23 +8,50 @@
 #include <cstdio>
 #include <memory>
 
+namespace {
+
+// Control characters written as escapes: a file name, an error text or an editor name holding a
+// line break must not start a line of its own that a reader would take for another event.
+QString escapedControls(const QString &text, bool quoteMarks)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') && quoteMarks)
+            escaped += QLatin1String("\\\\");
+        else if (c == QLatin1Char('"') && quoteMarks)
+            escaped += QLatin1String("\\\"");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            escaped += QLatin1String("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
 void Console::line(const QString &text)
 {
     QTextStream out(stdout);
-    out << "lumivex: " << text << Qt::endl;
+    out << "lumivex: " << escapedControls(text, false) << Qt::endl;
 }
 
 void Console::error(const QString &text)
 {
     QTextStream err(stderr);
-    err << "lumivex: " << text << Qt::endl;
+    err << "lumivex: " << escapedControls(text, false) << Qt::endl;
 }
 
 QString Console::quoted(const QString &text)
 {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
+    return QLatin1Char('"') + escapedControls(text, true) + QLatin1Char('"');
 }
 
 QString Console::list(const QStringList &items)

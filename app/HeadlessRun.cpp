@@ -1,10 +1,12 @@
 #include "HeadlessRun.h"
 
 #include "Console.h"
+#include "FileProblem.h"
 #include "OvIntegrations.h"
 #include "SaveTarget.h"
 #include "SignalPrinter.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,6 +55,22 @@ void HeadlessRun::begin()
     QMetaObject::invokeMethod(this, &HeadlessRun::checkAnnounced, Qt::QueuedConnection);
 }
 
+void HeadlessRun::checkNamedFiles(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        const QString problem = FileProblem::describe(path);
+        if (problem.isEmpty())
+            continue;
+        m_reported << QFileInfo(path).absoluteFilePath();
+        fail(QStringLiteral("cannot open %1: %2").arg(Console::quoted(path), problem));
+    }
+}
+
+bool HeadlessRun::alreadyReported(const QString &path) const
+{
+    return m_reported.contains(QFileInfo(path).absoluteFilePath());
+}
+
 void HeadlessRun::checkAnnounced()
 {
     if (m_current.isEmpty() && m_queue.isEmpty() && !m_finished) {
@@ -64,15 +82,20 @@ void HeadlessRun::checkAnnounced()
 
 void HeadlessRun::onImagesAdded(const QStringList &ids)
 {
-    m_queue << ids;
+    for (const QString &id : ids) {
+        if (!alreadyReported(id))
+            m_queue << id;
+    }
     if (m_current.isEmpty())
         next();
 }
 
 void HeadlessRun::onInvalidImages(const QStringList &files)
 {
-    for (const QString &file : files)
-        fail(QStringLiteral("cannot open %1").arg(Console::quoted(file)));
+    for (const QString &file : files) {
+        if (!alreadyReported(file))
+            fail(QStringLiteral("cannot open %1").arg(Console::quoted(file)));
+    }
 }
 
 void HeadlessRun::next()

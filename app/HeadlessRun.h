@@ -23,6 +23,10 @@ public:
     // so an empty queue seen after them means there is nothing to do.
     void begin();
     void setStepTimeout(int milliseconds);
+    // The library passes over a named file that is missing or cannot be read without a word;
+    // a batch run names each such file with its reason and counts it as failed. Call before
+    // begin() with the files named on the command line.
+    void checkNamedFiles(const QStringList &paths);
 
 Q_SIGNALS:
     void finished(int exitCode);
@@ -30,6 +34,7 @@ Q_SIGNALS:
 private:
     void onImagesAdded(const QStringList &ids);
     void onInvalidImages(const QStringList &files);
+    bool alreadyReported(const QString &path) const;
     void checkAnnounced();
     void next();
     void onImageLoaded(const QString &id, const QVariantMap &imageData);
@@ -49,6 +54,7 @@ private:
     int m_saved = 0;
     QStringList m_failures;
     bool m_finished = false;
+    QStringList m_reported; // absolute paths already named as failed
 };
 
 #endif // HEADLESSRUN_H

@@ -25,6 +25,17 @@ QStringList rawArguments(int argc, char **argv)
     return arguments;
 }
 
+// The arguments that name files: the first element is the program, "--editor" ones name the editor.
+QStringList namedFiles(const QStringList &remaining)
+{
+    QStringList files;
+    for (const QString &argument : remaining.mid(1)) {
+        if (!argument.startsWith(QLatin1String("--editor")))
+            files << argument;
+    }
+    return files;
+}
+
 } // namespace
 
 int LumivexApp::run(int &argc, char **argv)
@@ -104,6 +115,8 @@ int LumivexApp::runHeadless(const LaunchOptions &options, OvIntegrations &integr
         return code;
     }
     HeadlessRun headless(&integrations, options.operation);
+    if (integrations.pluginType() == OvIntegrations::CLI)
+        headless.checkNamedFiles(namedFiles(options.remaining));
     QObject::connect(&headless, &HeadlessRun::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);
     headless.begin();
     return QApplication::exec();

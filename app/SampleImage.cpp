@@ -1,5 +1,7 @@
 #include "SampleImage.h"
 
+#include <QFile>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -60,5 +62,10 @@ bool SampleImage::write(const QString &path, int width, int height)
 {
     cv::Mat bgr;
     cv::cvtColor(landscape(width, height), bgr, cv::COLOR_RGB2BGR);
-    return cv::imwrite(path.toStdString(), bgr);
+    // OpenCV throws for a name whose extension no encoder knows.
+    try {
+        return cv::imwrite(QFile::encodeName(path).toStdString(), bgr);
+    } catch (const cv::Exception &) {
+        return false;
+    }
 }

@@ -11,6 +11,11 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QTextStream err(stderr);
+    const char *const usage = "Usage: lumivex-sample [WIDTHxHEIGHT] FILE...\n";
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
     int width = 640, height = 427;
     static const QRegularExpression sizePattern(QStringLiteral("^\\d+x\\d+$"));
     if (!args.isEmpty() && sizePattern.match(args.first()).hasMatch()) {
@@ -19,7 +24,7 @@ int main(int argc, char *argv[])
         height = size.value(1).toInt();
     }
     if (args.isEmpty() || width <= 0 || height <= 0) {
-        err << "Usage: lumivex-sample [WIDTHxHEIGHT] FILE...\n";
+        err << usage;
         return 2;
     }
     for (const QString &path : args) {

@@ -37,7 +37,7 @@ QString consumeText(FuzzedDataProvider &in, std::size_t maxUnits);
 void resetRepeatBudget();
 
 // A value tree of strings, numbers, booleans, maps and lists, nested up to `depth`; lists may
-// repeat one element many times, so that huge texts come from small inputs.
+// repeat one element up to 64 times, so that long texts come from short inputs.
 QVariant consumeValue(FuzzedDataProvider &in, int depth, const QStringList &keys);
 
 } // namespace FuzzSupport

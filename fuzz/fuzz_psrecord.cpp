@@ -1,15 +1,18 @@
-// The IPC record as a filter module may fill it: host identity, geometry within what the
-// planes hold, an ICC profile and a settings block with or without terminating NULs. The back
-// end reads it through start(), loadSettings() and loadImage(); the host table names the host.
+// The IPC record as a filter module may fill it: host identity, any geometry against planes of
+// any size, and a settings block with or without terminating NULs. Each input goes through what
+// the back end does with a record: the host table names the host, the geometry check decides
+// whether the planes hold the image, and only then are samples read (and written back) through
+// planes allocated at exactly the claimed sizes, so that a check that lets too much through
+// shows up as an out-of-bounds access. The record is one buffer reused for every input.
 
 #include "FuzzSupport.h"
-#include "PSFuzzSession.h"
 
 #include "psplugin/IPCParams.h"
 #include "psplugin/PSHostTable.h"
-#include "psplugin/PSPluginData.h"
+#include "psplugin/PSPlaneTransfer.h"
+#include "psplugin/PSRecordCheck.h"
+#include "psplugin/PSSettingsExchange.h"
 
-#include <QSize>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -17,23 +20,27 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 using FuzzSupport::check;
 
 namespace {
 
-// Bytes of the input into a text field; a field may be filled to its end without a NUL.
-void fillField(FuzzedDataProvider &in, char *field, std::size_t fieldSize, std::size_t maxInput)
+constexpr uint64_t MaxPlaneBytes = 1 << 16;
+
+// Bytes of the input into a text field; a field may be filled to its end without a NUL. The
+// strokes field is megabytes long and read the same way as the others: it only ever gets a
+// short text, since one input filling it would cost as much as thousands of others.
+void fillField(FuzzedDataProvider &in, char *field, std::size_t fieldSize, bool mayFillWhole)
 {
-    const std::string bytes = in.ConsumeRandomLengthString(std::min(fieldSize, maxInput));
-    const bool fillWhole = in.ConsumeBool();
-    if (fillWhole && !bytes.empty()) {
+    const std::string bytes = in.ConsumeRandomLengthString(std::min<std::size_t>(fieldSize - 1, 4096));
+    if (mayFillWhole && in.ConsumeBool() && !bytes.empty()) {
         for (std::size_t i = 0; i < fieldSize; i += bytes.size())
             std::memcpy(field + i, bytes.data(), std::min(bytes.size(), fieldSize - i));
     } else {
         std::memcpy(field, bytes.data(), bytes.size());
-        field[bytes.size() < fieldSize ? bytes.size() : fieldSize - 1] = '\0';
+        field[bytes.size()] = '\0';
     }
 }
 
@@ -42,16 +49,27 @@ QString expectedText(const char *field, std::size_t fieldSize)
     return QString::fromUtf8(field, qsizetype(strnlen(field, fieldSize)));
 }
 
-// Maps any three words onto a geometry that the planes of the session can hold. Geometries the
-// back end refuses end the process by design, so they are left to the regular tests. Strips
-// taller than eight times their width are left to them too: their thumbnails run to megapixels
-// and would slow every input down a hundredfold.
-void setGeometry(IPCParams *record, uint32_t w, uint32_t h, uint32_t pad, uint64_t planeBytes)
+// Either any three words, or a small image whose stride is its row plus some padding; the
+// second kind fits its planes often enough for the samples to be read.
+void consumeGeometry(FuzzedDataProvider &in, IPCParams &record)
 {
-    record->width = 1 + w % PSFuzzSession::ImageWidth;
-    record->rowBytes = record->width * 2 + 2 * (pad % 32);
-    const uint64_t rows = std::min<uint64_t>(planeBytes / record->rowBytes, 8 * record->width);
-    record->height = uint32_t(1 + h % rows);
+    if (in.ConsumeBool()) {
+        record.width = in.ConsumeIntegral<uint32_t>();
+        record.height = in.ConsumeIntegral<uint32_t>();
+        record.rowBytes = in.ConsumeIntegral<uint32_t>();
+    } else {
+        record.width = in.ConsumeIntegralInRange<uint32_t>(0, 200);
+        record.height = in.ConsumeIntegralInRange<uint32_t>(0, 200);
+        record.rowBytes = record.width * 2 + in.ConsumeIntegralInRange<uint32_t>(0, 70);
+    }
+}
+
+// A plane's size: what the geometry needs, give or take a few bytes, within a small bound.
+uint64_t consumePlaneBytes(FuzzedDataProvider &in, const IPCParams &record)
+{
+    const uint64_t needed = std::min<uint64_t>(uint64_t(record.height) * record.rowBytes, MaxPlaneBytes);
+    const int slack = in.ConsumeIntegralInRange<int>(-64, 64);
+    return slack < 0 && uint64_t(-slack) > needed ? 0 : needed + slack;
 }
 
 const QStringList &knownHostNames()
@@ -64,19 +82,42 @@ const QStringList &knownHostNames()
     return names;
 }
 
+void transferSamples(const IPCParams &record, const uint64_t planeBytes[3], const uint64_t *maskBytes)
+{
+    std::unique_ptr<unsigned char[]> planes[3];
+    for (int k = 0; k < 3; ++k) {
+        planes[k].reset(new unsigned char[planeBytes[k]]);
+        std::memset(planes[k].get(), 0x5a + k, planeBytes[k]);
+    }
+    std::unique_ptr<unsigned char[]> mask(maskBytes ? new unsigned char[*maskBytes] : nullptr);
+    if (mask)
+        std::memset(mask.get(), 0x7f, *maskBytes);
+
+    PlaneView view;
+    view.width = record.width;
+    view.height = record.height;
+    view.rowBytes = record.rowBytes;
+    for (int k = 0; k < 3; ++k)
+        view.planes[k] = reinterpret_cast<uint16_t *>(planes[record.grayscale != 0 ? 0 : k].get());
+    view.mask = reinterpret_cast<uint16_t *>(mask.get());
+
+    const cv::Mat loaded = PSPlaneTransfer::load(view, nullptr);
+    check(loaded.cols == int(record.width) && loaded.rows == int(record.height) && loaded.channels() == 4,
+          "loaded image has another shape than the record");
+    PSPlaneTransfer::save(loaded, mask ? 4 : 3, view, mask != nullptr, nullptr);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::initialize(argc, argv);
-    PSFuzzSession::instance();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    PSFuzzSession &session = PSFuzzSession::instance();
-    IPCParams *record = session.record();
+    static IPCParams *const record = new IPCParams();
     IPCSettings &settings = record->settings;
     FuzzedDataProvider in(data, size);
 
@@ -84,41 +125,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string signature = in.ConsumeBytesAsString(4);
     std::memset(record->hostSignature, 0, 4);
     std::memcpy(record->hostSignature, signature.data(), signature.size());
-    fillField(in, record->hostProcessName, sizeof(record->hostProcessName), sizeof(record->hostProcessName));
+    fillField(in, record->hostProcessName, sizeof(record->hostProcessName), true);
     record->hostVersionMajor = in.ConsumeIntegral<int32_t>();
     record->hostVersionMinor = in.ConsumeIntegral<int32_t>();
     record->hostVersionPatch = in.ConsumeIntegral<int32_t>();
-    const uint32_t w = in.ConsumeIntegral<uint32_t>();
-    const uint32_t h = in.ConsumeIntegral<uint32_t>();
-    setGeometry(record, w, h, in.ConsumeIntegral<uint32_t>(), session.planeBytes());
+    consumeGeometry(in, *record);
     record->grayscale = in.ConsumeIntegral<uint32_t>();
-    record->unused = in.ConsumeIntegral<uint32_t>();
-    record->hasMask = 0;
-
-    const QByteArray icc = QByteArray::fromStdString(in.ConsumeRandomLengthString(4096));
-    record->iccProfileSize = int32_t(in.ConsumeIntegralInRange<qsizetype>(0, icc.size()));
-    session.renewIcc(icc);
+    record->hasMask = in.ConsumeBool() ? 1 : 0;
+    uint64_t planeBytes[3];
+    for (uint64_t &bytes : planeBytes)
+        bytes = consumePlaneBytes(in, *record);
+    const uint64_t maskBytes = consumePlaneBytes(in, *record);
 
     settings.settingsVersion = in.ConsumeIntegral<int32_t>();
     char *const textFields[5] = {settings.denoiseSettings, settings.sharpenSettings, settings.enhanceSettings,
                                  settings.faceRecoverySettings, settings.subjectSettings};
     for (char *field : textFields)
-        fillField(in, field, sizeof(settings.denoiseSettings), sizeof(settings.denoiseSettings));
-    fillField(in, settings.maskStrokes, sizeof(settings.maskStrokes), 1 << 16);
+        fillField(in, field, sizeof(settings.denoiseSettings), true);
+    fillField(in, settings.maskStrokes, sizeof(settings.maskStrokes), false);
 
-    // Host identity as the back end derives it at construction.
     const QString hostSignature = PSHostTable::signatureFromRecord(record->hostSignature);
     const QString processName = expectedText(record->hostProcessName, sizeof(record->hostProcessName));
     const QString displayName = PSHostTable::displayName(hostSignature, processName);
     check(knownHostNames().contains(displayName), "display name outside the host table", displayName);
 
-    PSPluginData &backEnd = session.backEnd();
-    backEnd.start();
+    const uint64_t *mask = record->hasMask != 0 ? &maskBytes : nullptr;
+    if (PSRecordCheck::planesFit(*record, planeBytes, mask))
+        transferSamples(*record, planeBytes, mask);
 
-    check(backEnd.isSilent() == (record->runMode == 0), "isSilent does not follow runMode");
-    check(backEnd.imageSize(QString()) == QSize(int(record->width), int(record->height)), "imageSize differs from the record");
-
-    const QVariantMap loaded = backEnd.loadSettings(QStringLiteral("id"));
+    const QVariantMap loaded = PSSettingsExchange::read(settings, record->runMode);
     check(loaded.value(QStringLiteral("version")).toInt() == settings.settingsVersion, "version differs");
     check(loaded.value(QStringLiteral("manual")).toBool() == (record->runMode != 1), "manual differs");
     const char *const keys[5] = {"Denoise", "Sharpen", "Enhance", "Face Recovery", "subjectSettings"};
@@ -127,8 +162,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               "text field read differently", QLatin1String(keys[i]));
     check(loaded.value(QStringLiteral("maskStrokes")).toString() == expectedText(settings.maskStrokes, sizeof(settings.maskStrokes)),
           "maskStrokes read differently");
-
-    backEnd.loadImage(displayName + QStringLiteral(" Image"), false);
-    check(!backEnd.isLoading(), "still loading after loadImage returned");
     return 0;
 }

@@ -57,11 +57,15 @@ def ps_record(signature, process, version, runmode, settings):
     s.string(process).boolean(False)
     for v in version:
         s.i32(v)
-    s.u32(47).u32(39).u32(0).u32(0).u32(0)
-    s.string(b'').integer(0, 0, 0)
+    # a small 47 x 39 image without padding, colour, no mask, every plane exactly as needed
+    s.boolean(False).integer(47, 0, 200).integer(39, 0, 200).integer(0, 0, 70)
+    s.u32(0).boolean(False)
+    for _ in range(4):
+        s.integer(0, -64, 64)
     s.i32(settings[0])
-    for text in settings[1:]:
+    for text in settings[1:-1]:
         s.string(text).boolean(False)
+    s.string(settings[-1])  # the strokes are never filled whole
     return s
 
 
@@ -86,8 +90,8 @@ def main():
     s.integer(3, 0, 7).boolean(True)
     s.boolean(True).integer(4, 0, 4)            # "subjectSettings"
     s.integer(5, 0, 7).integer(1, 0, 8)
-    s.boolean(True).integer(8, 0, 10)           # "strokes", repeated many times
-    s.integer(7, 0, 7).integer(0, 0, 7).text('stroke-\u00e9-' + 'x' * 52).boolean(True).integer(90000, 0, 100000)
+    s.boolean(True).integer(8, 0, 10)           # "strokes", repeated
+    s.integer(7, 0, 7).integer(0, 0, 7).text('stroke-\u00e9-' + 'x' * 52).integer(64, 0, 64)
     write('fuzz_pssettings', 'enhancement-and-strokes', s)
     s = Seed().integer(1, 0, 8).boolean(False).text('\u00fcber', 0).integer(0, 0, 7).text('x', 2)
     write('fuzz_pssettings', 'unknown-key', s)

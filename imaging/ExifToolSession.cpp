@@ -1,5 +1,7 @@
 #include "ExifToolSession.h"
 
+#include "ChildProcessTie.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -70,11 +72,17 @@ bool ExifToolSession::ensureStarted()
     connect(m_process, &QProcess::readyReadStandardOutput, this, &ExifToolSession::onStandardOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, &ExifToolSession::onStandardError);
     connect(m_process, &QProcess::errorOccurred, this, &ExifToolSession::onProcessError);
+    // The back end that owns this session is never destroyed, so the polite "-stay_open False"
+    // of the destructor does not run on most exits; the tie ends the helper with us instead.
+    ChildProcessTie::prepare(*m_process);
     // Starting is asynchronous: a missing executable is reported through errorOccurred.
     m_process->start(QStringLiteral("exiftool"),
                      {QStringLiteral("-stay_open"), QStringLiteral("True"), QStringLiteral("-@"),
                       QStringLiteral("-")});
-    return m_process && m_process->state() != QProcess::NotRunning;
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return false;
+    ChildProcessTie::adopt(*m_process);
+    return true;
 }
 
 void ExifToolSession::onStandardOutput()

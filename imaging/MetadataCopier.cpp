@@ -4,20 +4,34 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStorageInfo>
 
 namespace {
 
 constexpr int kTimeoutMs = 120000;
 
+// ExifTool does not say why it could not write. Its output is the target with the source's
+// metadata added, so when the folder has not even room for both files, that is the cause.
+QString writeFailure(const QFileInfo &source, const QString &targetPath, const QString &errors)
+{
+    const QFileInfo target(targetPath);
+    const QStorageInfo storage(target.absolutePath());
+    if (storage.isValid() && storage.bytesAvailable() < source.size() + target.size())
+        return QStringLiteral("the metadata could not be copied: no space left on device");
+    return QStringLiteral("the metadata could not be copied (%1)").arg(errors.section(QLatin1Char('\n'), 0, 0));
+}
+
 } // namespace
 
 namespace MetadataCopier {
 
-bool copy(const QString &sourcePath, const QString &targetPath)
+Result copy(const QString &sourcePath, const QString &targetPath, QString *error)
 {
     const QFileInfo source(sourcePath);
-    if (sourcePath.isEmpty() || !source.isFile())
-        return false;
+    // ExifTool does not write BMP, which carries none of these tags anyway.
+    if (sourcePath.isEmpty() || !source.isFile()
+        || QFileInfo(targetPath).suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0)
+        return Result::NothingToCopy;
 
     QProcess exiftool;
     exiftool.start(QStringLiteral("exiftool"),
@@ -28,22 +42,28 @@ bool copy(const QString &sourcePath, const QString &targetPath)
                     QFileInfo(targetPath).absoluteFilePath()});
     if (!exiftool.waitForStarted(kTimeoutMs)) {
         qWarning() << "ExifTool is not available, metadata not copied:" << exiftool.errorString();
-        return false;
+        return Result::Unavailable;
     }
+    const QString leftover = targetPath + QStringLiteral("_exiftool_tmp");
     if (!exiftool.waitForFinished(kTimeoutMs)) {
         exiftool.kill();
         exiftool.waitForFinished();
         // ExifTool writes beside the file under this name and renames; a killed run leaves it.
-        QFile::remove(targetPath + QStringLiteral("_exiftool_tmp"));
+        QFile::remove(leftover);
         qWarning() << "ExifTool did not finish copying metadata from" << sourcePath;
-        return false;
+        if (error)
+            *error = QStringLiteral("the metadata could not be copied in time");
+        return Result::Failed;
     }
     if (exiftool.exitStatus() != QProcess::NormalExit || exiftool.exitCode() != 0) {
-        qWarning() << "ExifTool could not copy metadata from" << sourcePath
-                   << exiftool.readAllStandardError().trimmed();
-        return false;
+        const QString errors = QString::fromLocal8Bit(exiftool.readAllStandardError()).trimmed();
+        QFile::remove(leftover);
+        qWarning() << "ExifTool could not copy metadata from" << sourcePath << errors;
+        if (error)
+            *error = writeFailure(source, targetPath, errors);
+        return Result::Failed;
     }
-    return true;
+    return Result::Copied;
 }
 
 } // namespace MetadataCopier

@@ -2,6 +2,7 @@
 
 #include "ChannelOrder.h"
 #include "ExifOrientation.h"
+#include "FileProblem.h"
 #include "ImageData.h"
 #include "OvExifToolMetadata.h"
 #include "OvImageUtils.h"
@@ -56,8 +57,9 @@ void OvImageReaderWorker::loadImage(const QString &path, const QVariantMap &meta
 {
     Q_UNUSED(options)
     const QFileInfo info(path);
-    if (!info.isFile()) {
-        emit error(failure(path, QStringLiteral("the file does not exist")));
+    const QString unreadable = FileProblem::describe(path);
+    if (!unreadable.isEmpty()) {
+        emit error(failure(path, unreadable));
         return;
     }
     const QString extension = info.suffix().toLower();

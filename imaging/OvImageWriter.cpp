@@ -180,7 +180,12 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
     std::vector<uchar>().swap(encoded);
     emit writeProgress(outputPath, 0.6f);
 
-    MetadataCopier::copy(inputPath, file.fileName());
+    // A result without the photo's metadata must not replace the photo.
+    QString metadataError;
+    if (MetadataCopier::copy(inputPath, file.fileName(), &metadataError) == MetadataCopier::Result::Failed) {
+        fail(metadataError);
+        return;
+    }
     emit writeProgress(outputPath, 0.8f);
 
     QFile::setPermissions(file.fileName(), permissionsFor(target));

@@ -3,8 +3,11 @@
 #include "ChannelQtLog.h"
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
+#include "SharedMemoryFaults.h"
 
 #include "PSPlaneTransfer.h"
+#include "PSRecordCheck.h"
+#include "PSSettingsExchange.h"
 #include "imaging/ImageData.h"
 
 #include <QDebug>
@@ -14,13 +17,11 @@
 #include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QTemporaryFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -67,6 +68,15 @@ SharedMemoryChannel<Payload> *keptForProcess(SharedMemoryChannel<Payload> *chann
     return channel;
 }
 
+// An open channel whose objects the filter module cuts short under us ends the run with a clear
+// line rather than a bare bus error.
+template <typename Payload>
+void watchForTruncation(const SharedMemoryChannel<Payload> *channel)
+{
+    SharedMemoryFaults::watch(channel->data(), channel->mappedSize());
+    SharedMemoryFaults::watch(channel->info(), ChannelInfoMinimumSize);
+}
+
 template <typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
@@ -92,6 +102,7 @@ PSPluginData::PSPluginData()
         endProcess();
     }
     record = paramChannel->data();
+    watchForTruncation(paramChannel);
 
     static const char *const planeMessages[3] = {"Failed to open shared memory for channel 0",
                                                  "Failed to open shared memory for channel 1",
@@ -99,6 +110,7 @@ PSPluginData::PSPluginData()
     for (int k = 0; k < 3; ++k) {
         if (planeChannels[k]->open() != 0)
             reportFailure(planeMessages[k]);
+        watchForTruncation(planeChannels[k]);
     }
 
     qInfo() << "Created IPCParams, waiting for lock.";
@@ -136,6 +148,7 @@ void PSPluginData::start()
         maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
         if (maskChannel->open() != 0)
             reportFailure("Failed to open shared memory for mask channel");
+        watchForTruncation(maskChannel);
         spinUntilLocked(maskChannel);
         maskData = maskChannel->data();
     } else {
@@ -173,23 +186,12 @@ void PSPluginData::start()
     // iccChannel goes out of scope here; its close() removes the srcIcc objects.
 }
 
-// The record comes from another program: its geometry is checked against what the channels
-// really hold before any sample is touched, and a mismatch ends the run like a damaged guard.
+// A geometry that the channels cannot hold ends the run like a damaged guard.
 void PSPluginData::checkPlaneGeometry()
 {
-    const uint64_t width = record->width;
-    const uint64_t height = record->height;
-    const uint64_t rowBytes = record->rowBytes;
-    // A row is a run of 16-bit samples: an odd stride cannot describe such a plane, and every
-    // other row would start off the samples' alignment.
-    if (width == 0 || height == 0 || rowBytes < width * 2 || rowBytes % 2 != 0)
-        reportFailure(VerifyFailMessage);
-    const uint64_t needed = height * rowBytes;
-    for (int k = 0; k < 3; ++k) {
-        if (planeChannels[k]->size() < needed)
-            reportFailure(VerifyFailMessage);
-    }
-    if (maskChannel && (maskChannel->size() < needed || maskChannel->mappedSize() < needed))
+    const uint64_t planeBytes[3] = {planeChannels[0]->size(), planeChannels[1]->size(), planeChannels[2]->size()};
+    const uint64_t maskBytes = maskChannel ? std::min(maskChannel->size(), maskChannel->mappedSize()) : 0;
+    if (!PSRecordCheck::planesFit(*record, planeBytes, maskChannel ? &maskBytes : nullptr))
         reportFailure(VerifyFailMessage);
 }
 
@@ -417,80 +419,12 @@ void PSPluginData::reportChannelMismatch(int channels) const
 
 QVariantMap PSPluginData::loadSettings(const QString &)
 {
-    QVariantMap settings;
-    settings.insert(QStringLiteral("version"), int(settingsCopy.settingsVersion));
-    settings.insert(QStringLiteral("manual"), record->runMode != 1);
-    settings.insert(QStringLiteral("Denoise"), fromField(settingsCopy.denoiseSettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("Sharpen"), fromField(settingsCopy.sharpenSettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("Enhance"), fromField(settingsCopy.enhanceSettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("Face Recovery"),
-                    fromField(settingsCopy.faceRecoverySettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("subjectSettings"), fromField(settingsCopy.subjectSettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("maskStrokes"), fromField(settingsCopy.maskStrokes, IPCSettings::MaskStrokesSize));
-    return settings;
+    return PSSettingsExchange::read(settingsCopy, record->runMode);
 }
 
 void PSPluginData::saveSettings(const QString &, const QVariantMap &settings)
 {
     qInfo() << "Saving settings to PS";
-    QByteArray texts[6];
-    const char *const enhancements[4] = {"Denoise", "Sharpen", "Enhance", "Face Recovery"};
-    for (int i = 0; i < 4; ++i)
-        texts[i] = minimizeFilterSettings(settings.value(QLatin1String(enhancements[i])).toMap()).toUtf8();
-
-    QVariantMap subject = settings.value(QStringLiteral("subjectSettings")).toMap();
-    const QString strokesText = toCompactJson(subject.value(QStringLiteral("strokes")).toList());
-    subject.remove(QStringLiteral("originalSubjectPath"));
-    subject.remove(QStringLiteral("strokes"));
-    const QString subjectText = toCompactJson(subject);
-    texts[4] = subjectText.toUtf8();
-    if (subjectText.size() >= 256) {
-        qWarning() << "Subject settings too large, defaulting to {}. Minimized length:" << subjectText.size();
-        texts[4] = "{}";
-    }
-    // The field holds UTF-8 bytes and a NUL: a text whose bytes would not fit is refused too.
-    texts[5] = strokesText.toUtf8();
-    if (strokesText.size() >= qsizetype(IPCSettings::MaskStrokesSize)
-        || texts[5].size() >= qsizetype(IPCSettings::MaskStrokesSize)) {
-        qWarning() << "Mask strokes too large, defaulting to {}. Length:" << strokesText.size();
-        texts[5] = "[]";
-    }
-
-    settingsCopy.settingsVersion = 1;
-    settingsCopy.settingsWritten = 1;
-    char *const fields[6] = {settingsCopy.denoiseSettings, settingsCopy.sharpenSettings, settingsCopy.enhanceSettings,
-                             settingsCopy.faceRecoverySettings, settingsCopy.subjectSettings, settingsCopy.maskStrokes};
-    for (int i = 0; i < 5; ++i)
-        std::memset(fields[i], 0, 255);
-    for (int i = 0; i < 6; ++i) {
-        std::memcpy(fields[i], texts[i].constData(), std::size_t(texts[i].size()));
-        fields[i][texts[i].size()] = '\0';
-    }
+    PSSettingsExchange::write(settings, settingsCopy);
     std::memcpy(&record->settings, &settingsCopy, sizeof(IPCSettings));
-}
-
-QString PSPluginData::minimizeFilterSettings(QVariantMap settings)
-{
-    const QString category = settings.value(QStringLiteral("category")).toString();
-    settings.remove(QStringLiteral("category"));
-    QVariantMap params = settings.value(QStringLiteral("params")).toMap();
-    params.remove(QStringLiteral("auto"));
-    settings.insert(QStringLiteral("params"), params);
-    const QString text = toCompactJson(settings);
-    if (text.size() >= 256) {
-        qWarning() << category << "settings too large, defaulting to {}. Minimized settings:" << settings
-                   << qPrintable(QStringLiteral("(%1)").arg(text.size()));
-        return QStringLiteral("{}");
-    }
-    return text;
-}
-
-QString PSPluginData::toCompactJson(const QVariantMap &map)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
-}
-
-QString PSPluginData::toCompactJson(const QVariantList &list)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray::fromVariantList(list)).toJson(QJsonDocument::Compact));
 }

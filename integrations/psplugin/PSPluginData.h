@@ -55,10 +55,6 @@ private:
     void writeThumbnail(const cv::Mat &converted, const QString &path);
     void reportChannelMismatch(int channels) const;
 
-    QString minimizeFilterSettings(QVariantMap settings);
-    QString toCompactJson(const QVariantMap &map);
-    QString toCompactJson(const QVariantList &list);
-
     IPCParams *record = nullptr;
     IPCSettings settingsCopy;
     uint16_t *planeData[3] = {nullptr, nullptr, nullptr};

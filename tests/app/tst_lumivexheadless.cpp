@@ -13,6 +13,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
 // Headless runs of the real program: the external-editor round trip (file saved back in place)
 // and the filter-host round trip through ovfilterhost's shared memory, each with both operations;
 // then the exit codes of runs that cannot succeed.
@@ -32,6 +36,20 @@ private:
         cv::Mat rgb;
         cv::cvtColor(bgr, rgb, bgr.channels() == 4 ? cv::COLOR_BGRA2RGB : cv::COLOR_BGR2RGB);
         return CvUtils::convert(rgb, CV_8U);
+    }
+
+    // Living `exiftool -stay_open` processes whose parent is `parent`.
+    static QList<qint64> exifToolsOf(qint64 parent)
+    {
+        QList<qint64> found;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const qint64 pid = entry.toLongLong();
+            const QList<QByteArray> fields = TestHelpers::processStatFields(pid);
+            if (fields.size() > 1 && fields.at(0) != "Z" && fields.at(1).toLongLong() == parent
+                && TestHelpers::processArguments(pid).contains("-stay_open"))
+                found << pid;
+        }
+        return found;
     }
 
     static double meanDifference(const cv::Mat &a, const cv::Mat &b)
@@ -139,6 +157,34 @@ private slots:
         QCOMPARE(after.readAll(), before);
     }
 
+    // The back end is never destroyed, so its ExifTool helper is not shut down politely: it must
+    // still end with the run, whether the run finishes or is stopped.
+    void noExifToolOutlivesTheRun_data()
+    {
+        QTest::addColumn<int>("signalNumber"); // 0: the run ends by itself
+        QTest::newRow("run to the end") << 0;
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+
+    void noExifToolOutlivesTheRun()
+    {
+        QFETCH(int, signalNumber);
+        // A helper orphaned by the run becomes our child, where it can be found.
+        QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        const QString input = m_dir->filePath(QStringLiteral("large.jpg"));
+        QVERIFY(SampleImage::write(input, 4000, 3000));
+        LumivexProcess run(m_environment);
+        run.start({QStringLiteral("--auto=identity"), QStringLiteral("--editor=E"), input});
+        QVERIFY(run.process().waitForStarted());
+        const qint64 pid = run.process().processId();
+        QTRY_VERIFY(!exifToolsOf(pid).isEmpty());
+        if (signalNumber != 0)
+            QCOMPARE(::kill(pid_t(pid), signalNumber), 0);
+        QVERIFY(run.finish(120000));
+        QTRY_VERIFY(exifToolsOf(QCoreApplication::applicationPid()).isEmpty());
+    }
+
     void runsThatCannotSucceed_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -148,6 +194,13 @@ private slots:
         QTest::newRow("not an image") << QStringList{"--auto=enhance", "--editor=Capture One", "notes.txt"} << 1 << "cannot open";
         QTest::newRow("damaged image") << QStringList{"--auto=identity", "--editor=Capture One", "broken.jpg"} << 1 << "loading";
         QTest::newRow("unknown operation") << QStringList{"--auto=sharpen", "a.jpg"} << 2 << "unknown operation";
+        // "?" names a file that is not created, "|" one made a FIFO; the library passes over both.
+        QTest::newRow("only a missing file") << QStringList{"--auto=identity", "--editor=E", "?gone.jpg"} << 1
+                                             << "gone.jpg\": the file does not exist";
+        QTest::newRow("FIFO") << QStringList{"--auto=identity", "--editor=E", "|pipe.jpg"} << 1 << "pipe.jpg\": not a regular file";
+        QTest::newRow("newline in a name") << QStringList{"--auto=identity", "--editor=E", "two\nlines.txt"} << 1
+                                           << "two\\nlines.txt\"";
+        QTest::newRow("sample help") << QStringList{"lumivex-sample", "--help"} << 0 << "Usage: lumivex-sample";
     }
 
     void runsThatCannotSucceed()
@@ -155,16 +208,22 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
+        const QString program = arguments.first() == QLatin1String("lumivex-sample") ? arguments.takeFirst() : QStringLiteral("lumivex");
         for (QString &argument : arguments) {
-            if (!argument.startsWith(QLatin1String("--"))) {
-                argument = m_dir->filePath(argument);
+            if (argument.startsWith(QLatin1String("--")))
+                continue;
+            const QChar kind = argument.front();
+            argument = m_dir->filePath(kind == QLatin1Char('?') || kind == QLatin1Char('|') ? argument.mid(1) : argument);
+            if (kind == QLatin1Char('|')) {
+                QCOMPARE(::mkfifo(QFile::encodeName(argument).constData(), 0600), 0);
+            } else if (kind != QLatin1Char('?')) {
                 QFile file(argument);
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write("this is no picture\n");
             }
         }
         LumivexProcess run(m_environment);
-        run.start(arguments);
+        run.start(arguments, program);
         QVERIFY(run.finish());
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process().exitCode(), exitCode);

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::shared_ptr<ImageData> imageOf(const QSignalSpy &loaded)
@@ -169,6 +171,9 @@ void tst_OvImageReaderWorker::reportsErrors_data()
     QTest::newRow("garbage png") << "garbage.png" << QByteArray(200, 'x') << "corrupt";
     QTest::newRow("truncated png") << "truncated.png" << truncatedPng << "corrupt";
     QTest::newRow("text as jpeg") << "letter.jpg" << QByteArray("Dear reader,\n") << "corrupt";
+    // Reading a FIFO would block the reader; a loop never resolves: neither "does not exist".
+    QTest::newRow("fifo") << "pipe.png" << QByteArray("@fifo") << "not a regular file";
+    QTest::newRow("symlink loop") << "loop.png" << QByteArray("@loop") << "symbolic links";
 }
 
 void tst_OvImageReaderWorker::reportsErrors()
@@ -178,7 +183,11 @@ void tst_OvImageReaderWorker::reportsErrors()
     QFETCH(QString, reason);
 
     const QString path = m_dir.filePath(fileName);
-    if (!content.isEmpty()) {
+    if (content == "@fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (content == "@loop") {
+        QVERIFY(QFile::link(path, path));
+    } else if (!content.isEmpty()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);

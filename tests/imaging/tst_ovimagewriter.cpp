@@ -5,7 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,6 +15,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <memory>
+
+#include <sys/mount.h>
 
 namespace {
 
@@ -94,6 +98,7 @@ private Q_SLOTS:
     void savesWithoutExifTool();
     void reportsErrors_data();
     void reportsErrors();
+    void fullDiskKeepsTheOriginal();
 
 private:
     QString m_source; // a JPEG with EXIF, turned by orientation 6
@@ -304,6 +309,43 @@ void tst_OvImageWriter::reportsErrors()
     const QString message = recorder.failed.first().at(1).toString();
     QVERIFY2(message.contains(QFileInfo(output).fileName()) && message.contains(reason), qPrintable(message));
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("plain.txt")});
+}
+
+// The encoded image fits on the nearly full disk, ExifTool's copy with the metadata does not: the
+// save must fail and leave the photo as it was, not replace it with a copy stripped of its tags.
+void tst_OvImageWriter::fullDiskKeepsTheOriginal()
+{
+    QTemporaryDir mountPoint;
+    const QByteArray where = QFile::encodeName(mountPoint.path());
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("Cannot mount a small tmpfs here");
+    const auto unmount = qScopeGuard([&] { ::umount2(where.constData(), MNT_DETACH); });
+    const QString photo = mountPoint.filePath(QStringLiteral("photo.jpg"));
+    QVERIFY(QFile::copy(m_source, photo));
+    QVERIFY(TestHelpers::runExifTool({QStringLiteral("-UserComment=") + QString(60000, QLatin1Char('c'))}, photo));
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = contents(photo);
+
+    QFile filler(mountPoint.filePath(QStringLiteral("filler")));
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'f');
+    for (qint64 left = QStorageInfo(mountPoint.path()).bytesAvailable() - 16384; left > 0; left -= block.size())
+        QCOMPARE(filler.write(block), qint64(block.size()));
+    QVERIFY(filler.flush());
+
+    OvImageWriter writer;
+    SaveRecorder recorder(writer);
+    writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(16, 16, CV_8U, 3), cv::Mat()), photo, photo,
+                     QVariantMap(), QVariantMap());
+    QCOMPARE(recorder.saved.size(), 0);
+    QCOMPARE(recorder.failed.size(), 1);
+    const QString message = recorder.failed.first().at(1).toString();
+    QVERIFY2(message.contains(QLatin1String("no space left on device")), qPrintable(message));
+    QCOMPARE(contents(photo), before);
+    QCOMPARE(entries(mountPoint.path()), QStringList({"filler", "photo.jpg"}));
 }
 
 QTEST_GUILESS_MAIN(tst_OvImageWriter)
