@@ -134,9 +134,10 @@ fi
 
 cd "$ROOT"
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    mkdir -p "$BUILD_DIR"
     cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DLUMIVEX_BUILD_BENCHMARKS=OFF >"$BUILD_DIR.configure.log" 2>&1 || {
-        cat "$BUILD_DIR.configure.log" >&2; exit 1; }
+        -DLUMIVEX_BUILD_BENCHMARKS=OFF >"$BUILD_DIR/seed-configure.log" 2>&1 || {
+        cat "$BUILD_DIR/seed-configure.log" >&2; exit 1; }
 fi
 JOBS=${JOBS:-2}
 echo "seed-faults: building the unmodified code in $BUILD_DIR"
