@@ -30,6 +30,15 @@ bool replace(const QString &from, const QString &to, QString *error)
     return ok;
 }
 
+// A file renamed into place keeps the security descriptor it was created with, which the folder's
+// inherited entries give it; the owner of the replaced file is the caller's only when it created
+// that file itself. Copying another owner needs the restore privilege, which a photo editor's
+// user does not hold, so the owner is left as created.
+bool keepOwner(const QString &, const QString &, QString *)
+{
+    return true;
+}
+
 bool sync(const QString &path)
 {
     HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_WRITE,
