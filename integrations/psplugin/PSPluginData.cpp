@@ -327,10 +327,8 @@ void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
     small.convertTo(thumbnail, CV_32F, 1.0 / 65535.0);
 
     AtomicFileWriter file(path);
-    if (!file.open() || !file.close())
-        return;
-    ImageData::imwrite(file.temporaryPath(), thumbnail);
-    file.commit();
+    if (!file.open() || !file.close() || !ImageData::imwrite(file.temporaryPath(), thumbnail) || !file.commit())
+        QFile::remove(path); // like a thumbnail not made: an earlier one would show another picture
 }
 
 void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QString &, const QString &outputPath,

@@ -19,7 +19,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 using namespace PSTestSupport;
 
@@ -73,6 +76,7 @@ private Q_SLOTS:
     void repeatedLoadEmitsTheEarlierDescriptionFirst();
     void elongatedImages_data();
     void elongatedImages();
+    void thumbnailThatCannotBeWrittenLeavesNoEmptyFile();
     void saveWritesThePlanes_data();
     void saveWritesThePlanes();
     void saveRefusals_data();
@@ -244,6 +248,29 @@ void tst_PSImageTransfer::repeatedLoadEmitsTheEarlierDescriptionFirst()
     const auto secondImage = imageOf(loaded.at(2).at(1).toMap());
     QVERIFY(secondImage && secondImage != firstImage);
     QCOMPARE(secondImage->mat().at<cv::Vec4w>(0, 0)[1], uint16_t(std::lround(1234 * 65535.0 / 32767.0)));
+}
+
+// Writes beyond a few bytes fail while the file size limit is lowered (the signal ignored), so
+// the thumbnail cannot be encoded; the earlier one must not become an empty file.
+void tst_PSImageTransfer::thumbnailThatCannotBeWrittenLeavesNoEmptyFile()
+{
+    const QString thumbnailPath = QDir(temp.path()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    QVERIFY(cv::imwrite(thumbnailPath.toStdString(), cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3))));
+    session = new FilterHostSession;
+    backEnd = startBackEnd(*session, makeHostImage(2000, 200, false, false));
+    QVERIFY(backEnd);
+    QSignalSpy loaded(backEnd, &PluginData::imageLoaded);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit previous = limit;
+    limit.rlim_cur = 64;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    backEnd->loadImage(QStringLiteral("id"), false);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &previous), 0);
+    QCOMPARE(loaded.size(), 1);
+    QVERIFY2(!QFile::exists(thumbnailPath), "an earlier thumbnail shows another picture");
+    QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void tst_PSImageTransfer::saveWritesThePlanes_data()
