@@ -3,11 +3,13 @@
 # (the kind of one-line slip a careless edit makes and a user would notice), rebuilds, runs the
 # suite and counts whether any test failed. Not part of `make test`; see the README for timing.
 #
-#   tools/seed-faults.sh [--build-dir DIR] [--only N,N,...] [--check] [--list]
+#   tools/seed-faults.sh [--build-dir DIR] [--only N,N,...] [--timeout S] [--check] [--list]
 #
 #   --build-dir DIR  where to configure and build (default build/seed); reused between runs,
 #                    so only the touched files are recompiled
 #   --only N,...     run only these faults (numbers as printed by --list)
+#   --timeout S      time limit of one test (default 120 s; a fault often makes a test hang,
+#                    and the suite's slowest test takes well under a minute)
 #   --check          only verify that every original text is still found exactly once
 #   --list           print the table and exit
 #
@@ -21,15 +23,17 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR="$ROOT/build/seed"
 ONLY=""
+TIMEOUT=120
 MODE=run
 
 while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) BUILD_DIR=$(realpath -m "$2"); shift 2 ;;
         --only) ONLY=",$2,"; shift 2 ;;
+        --timeout) TIMEOUT=$2; shift 2 ;;
         --check) MODE=check; shift ;;
         --list) MODE=list; shift ;;
-        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -161,7 +165,7 @@ for i in "${!LINES[@]}"; do
     if ! cmake --build "$BUILD_DIR" -j "$JOBS" >"$BUILD_DIR/seed-fault-$n.log" 2>&1; then
         verdict="caught (does not build)"
         caught=$((caught + 1))
-    elif ctest --test-dir "$BUILD_DIR" -j "$JOBS" --stop-on-failure --timeout 300 \
+    elif ctest --test-dir "$BUILD_DIR" -j "$JOBS" --stop-on-failure --timeout "$TIMEOUT" \
             >>"$BUILD_DIR/seed-fault-$n.log" 2>&1; then
         verdict="MISSED"
         missed=$((missed + 1))
