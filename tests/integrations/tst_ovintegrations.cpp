@@ -94,8 +94,6 @@ private Q_SLOTS:
     void qmlModule();
     void anythingButTheMarkerIsExternalEditorMode_data();
     void anythingButTheMarkerIsExternalEditorMode();
-    void relaysBackEndSignalsToTheCallersThread_data();
-    void relaysBackEndSignalsToTheCallersThread();
     void imageLoadedReplacesOnlyTheCurrentDescription();
     void cropsImageAndRawImage_data();
     void cropsImageAndRawImage();
@@ -195,57 +193,6 @@ void tst_OvIntegrations::anythingButTheMarkerIsExternalEditorMode()
     QCOMPARE(facade->pluginType(), OvIntegrations::CLI);
     QVERIFY(facade->resizingSupported());
     QVERIFY(facade.backEnd()->thread() != QThread::currentThread());
-}
-
-void tst_OvIntegrations::relaysBackEndSignalsToTheCallersThread_data()
-{
-    QTest::addColumn<QByteArray>("backEndSignal");
-    QTest::addColumn<QByteArray>("facadeSignal");
-    QTest::addColumn<QVariantList>("args");
-    const QString out = QStringLiteral("/tmp/out.png");
-    const auto row = [](const char *from, const char *to, const QVariantList &args) {
-        QTest::newRow(from) << QByteArray(from) << QByteArray(to) << args;
-    };
-    row("isPluginModeChanged(bool)", "isPluginModeChanged(bool)", {true});
-    row("isLoadingChanged(bool)", "loadingChanged(bool)", {true});
-    row("imageSaved(QString)", "pluginImageSaved(QString)", {out});
-    row("imageLoaded(QString,QVariantMap)", "pluginImageLoaded(QString,QVariantMap)",
-        {QStringLiteral("other"), QVariantMap{{QStringLiteral("width"), 3}}});
-    row("imagesAdded(QStringList,bool)", "pluginImagesAdded(QStringList,bool)", {QStringList{"a", "b"}, true});
-    row("imageSavingProgress(QString,float)", "pluginImageSavingProgress(QString,float)", {out, QVariant::fromValue(0.5f)});
-    row("imageSavingError(QString,QString)", "pluginImageSavingError(QString,QString)", {out, QStringLiteral("disk full")});
-    row("trackEvent(QString,QVariantMap)", "trackEvent(QString,QVariantMap)",
-        {QStringLiteral("CLI Plugin Info"), QVariantMap{{QStringLiteral("fileCount"), 2}}});
-    row("loadingErrorChanged()", "loadingErrorChanged()", {});
-    row("loadingStatusChanged()", "loadingStatusChanged()", {});
-    row("invalidImages(QStringList)", "invalidImages(QStringList)", {QStringList{"notes.txt"}});
-}
-
-void tst_OvIntegrations::relaysBackEndSignalsToTheCallersThread()
-{
-    QFETCH(QByteArray, backEndSignal);
-    QFETCH(QByteArray, facadeSignal);
-    QFETCH(QVariantList, args);
-
-    Facade facade;
-    facade->start();
-    PluginData *backEnd = facade.backEnd();
-    const QMetaMethod from = backEnd->metaObject()->method(backEnd->metaObject()->indexOfSignal(backEndSignal));
-    QSignalSpy spy(facade.get(), OvIntegrations::staticMetaObject.method(
-                                     OvIntegrations::staticMetaObject.indexOfSignal(facadeSignal)));
-    QVERIFY(spy.isValid());
-    QGenericArgument a[3];
-    for (int i = 0; i < args.size(); ++i)
-        a[i] = QGenericArgument(args.at(i).typeName(), args.at(i).constData());
-    bool emitted = false;
-    QMetaObject::invokeMethod(backEnd, [&] { emitted = from.invoke(backEnd, Qt::DirectConnection, a[0], a[1], a[2]); },
-                              Qt::BlockingQueuedConnection);
-    QVERIFY(emitted);
-    // This thread was blocked meanwhile: only a relay queued to it can still be pending.
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(spy.wait());
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0), args);
 }
 
 void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
