@@ -1,10 +1,10 @@
 // psbackendrunner: a minimal application for filter runs in tests. Started by the filter module
 // (or its stand-in) with the filter marker as argv[0], it constructs the filter-host back end,
-// starts it, optionally loads, saves and reads the settings, cleans up and prints what it saw,
+// starts it, optionally loads and saves the image unchanged, cleans up and prints what it saw,
 // one "key=value" line each.
 //
-//   psbackendrunner [--load] [--save-unchanged] [--print-settings] [--cleanup-on-thread]
-//                   [--skip-cleanup] [--abort-after-start]
+//   psbackendrunner [--load] [--save-unchanged] [--cleanup-on-thread] [--skip-cleanup]
+//                   [--abort-after-start]
 //
 // --abort-after-start crashes (abort()) while the back end holds every lock, as an application
 // that dies in the middle of a filter run.
@@ -40,7 +40,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    print(QStringLiteral("argv0"), QString::fromLocal8Bit(argv[0]));
 
     auto *backEnd = new PSPluginData();
     print(QStringLiteral("hostDisplayName"), backEnd->getPluginDisplayName());
@@ -56,12 +55,8 @@ int main(int argc, char *argv[])
         print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + json(params));
     });
     std::shared_ptr<ImageData> loaded;
-    QObject::connect(backEnd, &PluginData::imageLoaded, [&loaded](const QString &id, const QVariantMap &data) {
+    QObject::connect(backEnd, &PluginData::imageLoaded, [&loaded](const QString &, const QVariantMap &data) {
         loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
-        print(QStringLiteral("imageLoaded"), id);
-    });
-    QObject::connect(backEnd, &PluginData::imageSaved, [](const QString &path) {
-        print(QStringLiteral("imageSaved"), path);
     });
 
     backEnd->start();
@@ -71,10 +66,6 @@ int main(int argc, char *argv[])
         backEnd->loadImage(QStringLiteral("runner image"), false);
     if (args.contains(QStringLiteral("--save-unchanged")))
         backEnd->saveImage(loaded, QString(), QStringLiteral("host output"), {}, {});
-    if (args.contains(QStringLiteral("--print-settings"))) {
-        const QVariantMap settings = backEnd->loadSettings(QString());
-        print(QStringLiteral("loadSettings"), json(settings));
-    }
     if (args.contains(QStringLiteral("--skip-cleanup"))) {
         delete backEnd;
         return 0;
