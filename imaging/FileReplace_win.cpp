@@ -30,10 +30,8 @@ bool replace(const QString &from, const QString &to, QString *error)
     return ok;
 }
 
-// A file renamed into place keeps the security descriptor it was created with, which the folder's
-// inherited entries give it; the owner of the replaced file is the caller's only when it created
-// that file itself. Copying another owner needs the restore privilege, which a photo editor's
-// user does not hold, so the owner is left as created.
+// The file's owner stays its creator here: giving it another user's ownership needs the restore
+// privilege, and reading and copying the replaced file's security descriptor is not done yet.
 bool keepOwner(const QString &, const QString &, QString *)
 {
     return true;
