@@ -138,7 +138,8 @@ TARGET=""
 restore() {
     [ -n "$SUITE" ] && kill -TERM -- "-$SUITE" 2>/dev/null
     if [ -n "$BACKUP" ] && [ -f "$BACKUP" ]; then
-        cp -p "$BACKUP" "$TARGET"
+        # A new modification time, so that the next build compiles the original again.
+        cp "$BACKUP" "$TARGET"
         rm -f "$BACKUP"
         BACKUP=""
     fi
