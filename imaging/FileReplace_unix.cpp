@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace FileReplace {
@@ -17,6 +18,23 @@ bool replace(const QString &from, const QString &to, QString *error)
         return true;
     if (error)
         *error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+bool keepOwner(const QString &file, const QString &like, QString *error)
+{
+    struct stat wanted;
+    struct stat current;
+    if (::stat(QFile::encodeName(like).constData(), &wanted) != 0)
+        return true; // nothing to keep
+    if (::stat(QFile::encodeName(file).constData(), &current) == 0 && current.st_uid == wanted.st_uid
+        && current.st_gid == wanted.st_gid)
+        return true;
+    if (::chown(QFile::encodeName(file).constData(), wanted.st_uid, wanted.st_gid) == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot keep the owner and group of the file: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }
 

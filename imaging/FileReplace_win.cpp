@@ -30,6 +30,13 @@ bool replace(const QString &from, const QString &to, QString *error)
     return ok;
 }
 
+// The file's owner stays its creator here: giving it another user's ownership needs the restore
+// privilege, and reading and copying the replaced file's security descriptor is not done yet.
+bool keepOwner(const QString &, const QString &, QString *)
+{
+    return true;
+}
+
 bool sync(const QString &path)
 {
     HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_WRITE,

@@ -2,7 +2,7 @@
 
 #include "ChannelOrder.h"
 #include "CvUtils.h"
-#include "FileReplace.h"
+#include "AtomicFileWriter.h"
 #include "MetadataCopier.h"
 #include "OvImageUtils.h"
 
@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -82,13 +81,6 @@ QString resolvedTarget(const QString &outputPath)
     return canonical.isEmpty() ? output.symLinkTarget() : canonical;
 }
 
-// Hidden, unique, and still ending in the format's extension, which ExifTool goes by.
-QString temporaryTemplate(const QString &target, const QString &extension)
-{
-    const QFileInfo info(target);
-    return info.dir().filePath(QLatin1Char('.') + info.completeBaseName() + QStringLiteral(".XXXXXX.") + extension);
-}
-
 // A save that was killed between creating its temporary file and renaming it leaves that file
 // behind. Those made before this save began are such leftovers (a save still running in another
 // process keeps touching its own), so a completed save clears them away.
@@ -103,15 +95,9 @@ void removeStaleTemporaries(const QString &target, const QString &extension, con
     }
 }
 
-// The replaced file keeps its permissions; a new one gets the usual ones for a document.
-QFileDevice::Permissions permissionsFor(const QString &target)
-{
-    const QFileInfo existing(target);
-    if (existing.exists())
-        return existing.permissions();
-    return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser
-        | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-}
+// A new file gets the usual permissions of a document; a replaced one keeps its own.
+constexpr QFileDevice::Permissions NewFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
 } // namespace
 
@@ -164,37 +150,32 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
         return;
     }
 
-    // Encode to a new file beside the target, give it the source's metadata, sync it and rename
-    // it over the target: the output path never shows a half-written file. The temporary file
-    // goes away with `file` unless the rename took it.
+    // Encode to a new file beside the target, give it the source's metadata and put it in
+    // place of the target: the output path never shows a half-written file.
     const QString target = resolvedTarget(outputPath);
     const QDateTime saveStarted = QDateTime::currentDateTime();
-    QTemporaryFile file(temporaryTemplate(target, extension));
-    const qint64 encodedSize = qint64(encoded.size());
-    if (!file.open() || file.write(reinterpret_cast<const char *>(encoded.data()), encodedSize) != encodedSize
-        || !file.flush()) {
+    AtomicFileWriter file(target, extension);
+    file.setNewFilePermissions(NewFilePermissions);
+    if (!file.open() || !file.write(reinterpret_cast<const char *>(encoded.data()), qint64(encoded.size()))
+        || !file.close()) {
         fail(file.errorString());
         return;
     }
-    file.close();
     std::vector<uchar>().swap(encoded);
     emit writeProgress(outputPath, 0.6f);
 
     // A result without the photo's metadata must not replace the photo.
     QString metadataError;
-    if (MetadataCopier::copy(inputPath, file.fileName(), &metadataError) == MetadataCopier::Result::Failed) {
+    if (MetadataCopier::copy(inputPath, file.temporaryPath(), &metadataError) == MetadataCopier::Result::Failed) {
         fail(metadataError);
         return;
     }
     emit writeProgress(outputPath, 0.8f);
 
-    QFile::setPermissions(file.fileName(), permissionsFor(target));
-    QString error;
-    if (!FileReplace::sync(file.fileName()) || !FileReplace::replace(file.fileName(), target, &error)) {
-        fail(error.isEmpty() ? QStringLiteral("the file could not be written to disk") : error);
+    if (!file.commit()) {
+        fail(file.errorString());
         return;
     }
-    file.setAutoRemove(false);
     removeStaleTemporaries(target, extension, saveStarted);
     const qint64 size = QFileInfo(target).size();
     emit writeProgress(outputPath, 1.0f);

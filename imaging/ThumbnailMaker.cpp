@@ -1,13 +1,10 @@
 #include "ThumbnailMaker.h"
 
+#include "AtomicFileWriter.h"
 #include "ExifOrientation.h"
-#include "FileReplace.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -53,25 +50,12 @@ cv::Mat shrunk(const cv::Mat &image)
 
 bool writeInPlace(const QString &thumbnailPath, const std::vector<uchar> &jpeg)
 {
-    const QFileInfo target(thumbnailPath);
-    QTemporaryFile file(target.dir().filePath(target.fileName() + QStringLiteral(".XXXXXX")));
-    if (!file.open()) {
-        qWarning() << "Cannot create thumbnail" << thumbnailPath << file.errorString();
-        return false;
-    }
-    const qint64 size = qint64(jpeg.size());
-    if (file.write(reinterpret_cast<const char *>(jpeg.data()), size) != size || !file.flush()) {
+    AtomicFileWriter file(thumbnailPath);
+    if (!file.open() || !file.write(reinterpret_cast<const char *>(jpeg.data()), qint64(jpeg.size()))
+        || !file.commit()) {
         qWarning() << "Cannot write thumbnail" << thumbnailPath << file.errorString();
         return false;
     }
-    file.close();
-    FileReplace::sync(file.fileName());
-    QString error;
-    if (!FileReplace::replace(file.fileName(), thumbnailPath, &error)) {
-        qWarning() << "Cannot move thumbnail into place" << thumbnailPath << error;
-        return false;
-    }
-    file.setAutoRemove(false);
     return true;
 }
 

@@ -1,94 +1,49 @@
 #include "TempFileWriter.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include "imaging/AtomicFileWriter.h"
 
-#include <filesystem>
-#include <system_error>
+#include <QFile>
 
 namespace {
 
-void setError(QString *error, const QString &text)
+bool failed(QString *error, const QString &text)
 {
     if (error)
         *error = text;
-}
-
-// A new, exclusively created file beside `target`; left on disk when it is closed.
-bool openSibling(QTemporaryFile &file, const QString &target, QString *error)
-{
-    file.setFileTemplate(target + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(true);
-    if (!file.open()) {
-        setError(error, file.errorString());
-        return false;
-    }
-    return true;
-}
-
-bool commit(QTemporaryFile &file, const QString &target, QString *error)
-{
-    const QFileInfo existing(target);
-    if (existing.exists() && !existing.isSymLink())
-        file.setPermissions(existing.permissions());
-    if (!file.flush()) {
-        setError(error, file.errorString());
-        return false;
-    }
-    file.close();
-    if (!TempFileWriter::renameOver(file.fileName(), target, error))
-        return false;
-    file.setAutoRemove(false);
-    return true;
+    return false;
 }
 
 } // namespace
 
 bool TempFileWriter::writeNew(const QString &path, const QByteArray &data, QString *error)
 {
-    QTemporaryFile file;
-    if (!openSibling(file, path, error))
-        return false;
-    if (file.write(data) != data.size()) {
-        setError(error, file.errorString());
-        return false;
-    }
-    return commit(file, path, error);
+    AtomicFileWriter file(path);
+    if (!file.open() || !file.write(data) || !file.commit())
+        return failed(error, file.errorString());
+    return true;
 }
 
 bool TempFileWriter::copyOver(const QString &source, const QString &destination, QString *error)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        setError(error, in.errorString());
-        return false;
-    }
-    QTemporaryFile file;
-    if (!openSibling(file, destination, error))
-        return false;
+    if (!in.open(QIODevice::ReadOnly))
+        return failed(error, in.errorString());
+    AtomicFileWriter file(destination);
+    if (!file.open())
+        return failed(error, file.errorString());
     QByteArray chunk;
     while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (file.write(chunk) != chunk.size()) {
-            setError(error, file.errorString());
-            return false;
-        }
+        if (!file.write(chunk))
+            return failed(error, file.errorString());
     }
-    if (in.error() != QFileDevice::NoError) {
-        setError(error, in.errorString());
-        return false;
-    }
-    return commit(file, destination, error);
+    if (in.error() != QFileDevice::NoError)
+        return failed(error, in.errorString());
+    if (!file.commit())
+        return failed(error, file.errorString());
+    return true;
 }
 
 bool TempFileWriter::renameOver(const QString &from, const QString &to, QString *error)
 {
-    std::error_code code;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
-                            std::filesystem::path(to.toStdU16String()), code);
-    if (code) {
-        setError(error, QString::fromStdString(code.message()));
-        return false;
-    }
-    return true;
+    return AtomicFileWriter::replace(from, to, error);
 }

@@ -4,11 +4,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Writes files whose names others can predict (in the shared temporary folder, or beside a
-// user's original) without ever opening an existing name: the content goes into a new file with
-// an unpredictable name in the same folder, which is then renamed over the target. A symbolic
-// link planted under the target name is thus replaced, never followed, and a failure leaves the
-// target untouched.
+// The external-editor mode's writes of files whose names others can predict (in the shared
+// temporary folder, or beside a user's original), all through AtomicFileWriter: a planted link
+// is replaced, never followed, and a failure leaves the target untouched.
 class TempFileWriter
 {
 public:
@@ -16,7 +14,7 @@ public:
     static bool writeNew(const QString &path, const QByteArray &data, QString *error = nullptr);
 
     // Replaces `destination` with a new file holding a copy of `source`. An existing destination
-    // keeps its permissions.
+    // keeps its permissions, owner and group.
     static bool copyOver(const QString &source, const QString &destination, QString *error = nullptr);
 
     // Renames `from` over `to`, replacing whatever entry `to` names (a link included).

@@ -8,23 +8,20 @@
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
+#include "imaging/AtomicFileWriter.h"
 #include "imaging/ImageData.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
-#include <QTemporaryFile>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -310,7 +307,7 @@ void PSPluginData::loadImage(const QString &id, bool)
 // The short side becomes 200 pixels. Bilinear sampling at this reduction reads only a few
 // source pixels, so the converted 16-bit image serves as source instead of a float copy of the
 // whole picture; the result differs from a float source by far less than one 8-bit step.
-// The file is written under a new name and renamed into place, so that a reader never sees a
+// The file is written under a new name and put in place at once, so that a reader never sees a
 // half-written thumbnail.
 // A strip a few pixels wide from the host would ask for a thumbnail of billions of pixels (a
 // 1 x 100000 image gives 200 x 20000000); such a thumbnail is not made, like a failed write,
@@ -335,16 +332,9 @@ void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
     cv::Mat thumbnail;
     small.convertTo(thumbnail, CV_32F, 1.0 / 65535.0);
 
-    QTemporaryFile temporary(QDir(QFileInfo(path).absolutePath()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin-XXXXXX.png")));
-    if (!temporary.open())
-        return;
-    temporary.close();
-    ImageData::imwrite(temporary.fileName(), thumbnail);
-    std::error_code error;
-    std::filesystem::rename(QFile::encodeName(temporary.fileName()).toStdString(),
-                            QFile::encodeName(path).toStdString(), error);
-    if (!error)
-        temporary.setAutoRemove(false);
+    AtomicFileWriter file(path);
+    if (!file.open() || !file.close() || !ImageData::imwrite(file.temporaryPath(), thumbnail) || !file.commit())
+        QFile::remove(path); // like a thumbnail not made: an earlier one would show another picture
 }
 
 void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QString &, const QString &outputPath,

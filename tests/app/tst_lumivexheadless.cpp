@@ -1,3 +1,4 @@
+#include "HostImageCodec.h"
 #include "ImageOperation.h"
 #include "LumivexProcess.h"
 #include "SampleImage.h"
@@ -17,9 +18,9 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
-// Headless runs of the real program: the external-editor round trip (file saved back in place)
-// and the filter-host round trip through ovfilterhost's shared memory, each with both operations;
-// then the exit codes of runs that cannot succeed.
+// The end-to-end runs of both modes through the real program: the external-editor round trip
+// (files saved back in place) and the filter-host round trip through ovfilterhost's shared
+// memory, each with both operations; then the exit codes of runs that cannot succeed.
 class tst_LumivexHeadless : public QObject
 {
     Q_OBJECT
@@ -31,7 +32,7 @@ private:
     static cv::Mat readRgb8(const QString &path)
     {
         const cv::Mat bgr = cv::imread(path.toStdString(), cv::IMREAD_UNCHANGED);
-        if (bgr.empty())
+        if (bgr.empty() || bgr.channels() == 1)
             return bgr;
         cv::Mat rgb;
         cv::cvtColor(bgr, rgb, bgr.channels() == 4 ? cv::COLOR_BGRA2RGB : cv::COLOR_BGR2RGB);
@@ -57,6 +58,18 @@ private:
         return cv::norm(a, b, cv::NORM_L1) / double(a.total() * a.channels());
     }
 
+    QByteArray read(const QString &name) const
+    {
+        QFile file(m_dir->filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QString write(const QString &name, const QByteArray &data) const
+    {
+        QFile file(m_dir->filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() ? file.fileName() : QString();
+    }
+
 private slots:
     void init()
     {
@@ -65,66 +78,48 @@ private slots:
         m_environment = TestHelpers::isolatedEnvironment(m_dir->filePath(QStringLiteral("env")));
     }
 
-    void roundTrip_data()
+    void externalEditor_data()
     {
-        QTest::addColumn<bool>("filterHost");
         QTest::addColumn<QString>("operation");
         // Largest mean difference between the result and the operation applied here to the same
-        // decoded input: JPEG re-encoding costs a little, the 15-bit host scale almost nothing.
+        // decoded input: JPEG re-encoding costs a little.
         QTest::addColumn<double>("tolerance");
-        QTest::newRow("external editor, identity") << false << "identity" << 2.0;
-        QTest::newRow("external editor, enhance") << false << "enhance" << 2.5;
-        QTest::newRow("filter host, identity") << true << "identity" << 0.6;
-        QTest::newRow("filter host, enhance") << true << "enhance" << 0.6;
+        QTest::newRow("identity") << "identity" << 2.0;
+        QTest::newRow("enhance") << "enhance" << 2.5;
     }
 
-    void roundTrip()
+    void externalEditor()
     {
-        QFETCH(bool, filterHost);
         QFETCH(QString, operation);
         QFETCH(double, tolerance);
-        const QString input = m_dir->filePath(filterHost ? QStringLiteral("sample.png") : QStringLiteral("sample.jpg"));
+        const QString input = m_dir->filePath(QStringLiteral("sample.jpg"));
+        const QString second = m_dir->filePath(QStringLiteral("second.png"));
         QVERIFY(SampleImage::write(input, 480, 320));
+        QVERIFY(SampleImage::write(second, 60, 40));
+        const QString notes = write(QStringLiteral("notes.txt"), "not an image");
         const cv::Mat original = readRgb8(input);
         bool known = false;
         const ImageOperation::Kind kind = ImageOperation::fromName(operation, &known);
         const cv::Mat expected = kind == ImageOperation::Enhance ? ImageOperation::enhance(original) : original;
+        const QByteArray before = read(QStringLiteral("sample.jpg"));
 
         LumivexProcess run(m_environment);
-        QString resultPath;
-        if (filterHost) {
-            resultPath = m_dir->filePath(QStringLiteral("out.png"));
-            const QString settings = m_dir->filePath(QStringLiteral("settings.json"));
-            run.start({QStringLiteral("--settings-out"), settings, input, resultPath, QStringLiteral("--"),
-                       QDir(TestHelpers::binDir()).filePath(QStringLiteral("lumivex")), QStringLiteral("--auto=") + operation},
-                      QStringLiteral("ovfilterhost"));
-            QVERIFY(run.finish(120000));
-            QVERIFY2(run.process().exitCode() == 0, qPrintable(run.output() + run.errors()));
-            QVERIFY2(run.output().contains(QStringLiteral("ovfilterhost: status=0 message=\"\" host=\"Adobe Photoshop\" exit=0")),
-                     qPrintable(run.output()));
-            QVERIFY(run.output().contains(QLatin1String("mode=PSFilter name=\"Adobe Photoshop\"")));
-            QFile file(settings);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QJsonObject stored = QJsonDocument::fromJson(file.readAll()).object();
-            QCOMPARE(QJsonDocument::fromJson(stored.value(QStringLiteral("Enhance")).toString().toUtf8()).object()
-                         .value(QStringLiteral("params")).toObject().value(QStringLiteral("operation")).toString(),
-                     operation);
-        } else {
-            resultPath = input;
-            const QByteArray before = [&] { QFile f(input); f.open(QIODevice::ReadOnly); return f.readAll(); }();
-            run.start({QStringLiteral("--auto=") + operation, QStringLiteral("--editor=Capture One"), input});
-            QVERIFY(run.finish(120000));
-            QVERIFY2(run.process().exitCode() == 0, qPrintable(run.output() + run.errors()));
-            QVERIFY(run.output().contains(QLatin1String("mode=CLI name=\"Capture One\" pluginMode=true")));
-            QVERIFY(run.output().contains(QStringLiteral("saved id=\"%1\" outputPath=\"%1\" status=ok").arg(input)));
-            QFile after(input);
-            QVERIFY(after.open(QIODevice::ReadOnly));
-            QVERIFY2(after.readAll() != before, "the file was not written back");
-        }
-        QVERIFY(run.output().contains(QLatin1String("loaded id=")) && run.output().contains(QLatin1String("size=480x320")));
-        QVERIFY(run.output().contains(QLatin1String("done saved=1 failed=0")));
+        run.start({QStringLiteral("--auto=") + operation, QStringLiteral("--verbose"), QStringLiteral("--editor=Capture One"),
+                   input, second, notes});
+        QVERIFY(run.finish(120000));
+        const QString output = run.output();
+        QVERIFY2(run.process().exitCode() == 1, qPrintable(output + run.errors())); // the text file
+        QVERIFY(output.contains(QLatin1String("mode=CLI name=\"Capture One\" pluginMode=true")));
+        QVERIFY(output.contains(QStringLiteral("pluginImagesAdded ids=[\"%1\", \"%2\"] mergingInstance=false").arg(input, second)));
+        QVERIFY(output.contains(QStringLiteral("invalidImages invalidFiles=[\"%1\"]").arg(notes)));
+        QVERIFY2(output.contains(QLatin1String("trackEvent identifier=\"CLI Plugin Info\"")) && output.contains(QLatin1String("fileCount")),
+                 qPrintable(output));
+        QVERIFY(output.contains(QStringLiteral("saved id=\"%1\" outputPath=\"%1\" status=ok").arg(input)));
+        QVERIFY(output.contains(QLatin1String("size=480x320")));
+        QVERIFY(output.contains(QLatin1String("done saved=2 failed=1")));
+        QVERIFY2(read(QStringLiteral("sample.jpg")) != before, "the file was not written back");
 
-        const cv::Mat result = readRgb8(resultPath);
+        const cv::Mat result = readRgb8(input);
         QCOMPARE(result.cols, 480);
         QCOMPARE(result.rows, 320);
         const double difference = meanDifference(result, expected);
@@ -133,11 +128,100 @@ private slots:
             QVERIFY(meanDifference(result, original) > 4 * tolerance);
     }
 
+    void filterHost_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("describe");
+        const QString interactive = QStringLiteral("silent=false resizing=false mergeKey=\"PhotoShopFilter\"");
+        QTest::newRow("identity, 16-bit with mask") << "identity" << QStringList() << int(CV_16U) << 4 << interactive;
+        QTest::newRow("identity, --no-mask") << "identity" << QStringList{"--no-mask"} << int(CV_16U) << 4 << interactive;
+        QTest::newRow("identity, 8-bit, padded rows") << "identity" << QStringList{"--row-padding", "10"} << int(CV_8U) << 3
+                                                      << interactive;
+        QTest::newRow("identity, gray with mask") << "identity" << QStringList{"--gray"} << int(CV_16U) << 4 << interactive;
+        QTest::newRow("identity, silent") << "identity" << QStringList{"--run-mode", "0"} << int(CV_8U) << 1
+                                          << QStringLiteral("silent=true resizing=false mergeKey=\"PhotoShopFilterSilent\"");
+        QTest::newRow("enhance") << "enhance" << QStringList() << int(CV_8U) << 3 << interactive;
+    }
+
+    void filterHost()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QStringList, options);
+        QFETCH(int, depth);
+        QFETCH(int, channels);
+        QFETCH(QString, describe);
+        const QString input = m_dir->filePath(QStringLiteral("in.png"));
+        const QString output = m_dir->filePath(QStringLiteral("out.png"));
+        // The enhancement is compared on a photograph-like picture, the exact return on a pattern.
+        const bool identity = operation == QLatin1String("identity");
+        QVERIFY(identity ? cv::imwrite(input.toStdString(), TestHelpers::makePattern(57, 43, depth, channels))
+                         : SampleImage::write(input, 480, 320));
+        const QString icc = write(QStringLiteral("profile.icc"), QByteArray(333, 'i'));
+        // The host's settings: what the filter stored last time, with keys the host never gets back.
+        const QString settingsIn = write(QStringLiteral("settings-in.json"), QJsonDocument(QJsonObject{
+            {"version", 3},
+            {"Denoise", R"({"params":{"auto":true,"level":3}})"},
+            {"subjectSettings", R"({"mode":"fg","originalSubjectPath":"x"})"},
+            {"maskStrokes", "[1,2,3]"}}).toJson());
+        const QString settingsOut = m_dir->filePath(QStringLiteral("settings-out.json"));
+
+        LumivexProcess run(m_environment);
+        run.start(options + QStringList{"--icc", icc, "--settings-in", settingsIn, "--settings-out", settingsOut, input, output,
+                                        "--", QDir(TestHelpers::binDir()).filePath(QStringLiteral("lumivex")),
+                                        "--verbose", QStringLiteral("--auto=") + operation},
+                  QStringLiteral("ovfilterhost"));
+        QVERIFY(run.finish(120000));
+        const QString printed = run.output();
+        QVERIFY2(run.process().exitCode() == 0, qPrintable(printed + run.errors()));
+        QVERIFY(printed.contains(QStringLiteral("ovfilterhost: status=0 message=\"\" host=\"Adobe Photoshop\" exit=0")));
+        QVERIFY2(printed.contains(QLatin1String("mode=PSFilter name=\"Adobe Photoshop\" pluginMode=true ") + describe),
+                 qPrintable(printed));
+        QVERIFY(printed.contains(QLatin1String("pluginImagesAdded ids=[\"Adobe Photoshop Image\"] mergingInstance=false")));
+        QVERIFY(printed.contains(QLatin1String(identity ? "size=57x43" : "size=480x320")));
+        QVERIFY(printed.contains(QLatin1String("done saved=1 failed=0")));
+        const bool gray = options.contains(QStringLiteral("--gray")) || channels == 1;
+        QVERIFY(printed.contains(QStringLiteral("EXIF:SamplesPerPixel=%1, ICC_Profile:ICC_Profile=<333 bytes>").arg(gray ? 1 : 3)));
+        // The settings are stored by the time the request returns, so the run prints them at once.
+        const QString enhance = QStringLiteral("{\"params\":{\"operation\":\"%1\"}}").arg(operation);
+        QVERIFY2(printed.contains(QStringLiteral("settings Enhance=") + enhance), qPrintable(printed));
+
+        const QJsonObject stored = QJsonDocument::fromJson(read(QStringLiteral("settings-out.json"))).object();
+        QCOMPARE(stored.value("settingsWritten").toInt(), 1);
+        QCOMPARE(stored.value("version").toInt(), 1);
+        QCOMPARE(stored.value("Enhance").toString(), enhance);
+        QCOMPARE(stored.value("Denoise").toString(), QStringLiteral(R"({"params":{"level":3}})"));
+        QCOMPARE(stored.value("Sharpen").toString(), QStringLiteral(R"({"params":{}})"));
+        QCOMPARE(stored.value("subjectSettings").toString(), QStringLiteral(R"({"mode":"fg"})"));
+        QCOMPARE(stored.value("maskStrokes").toString(), QStringLiteral("[1,2,3]"));
+
+        HostImage sent;
+        HostImage received;
+        QString error;
+        QVERIFY(HostImageCodec::readFile(input, gray, options.contains(QStringLiteral("--no-mask")), &sent, &error));
+        QVERIFY2(HostImageCodec::readFile(output, gray, false, &received, &error), qPrintable(error));
+        QCOMPARE(received.mask.empty(), sent.mask.empty());
+        if (identity) {
+            // Every host sample comes back as it was sent.
+            for (int k = 0; k < 3; ++k)
+                QCOMPARE(cv::norm(received.planes[k], sent.planes[k], cv::NORM_INF), 0.0);
+            if (!sent.mask.empty())
+                QCOMPARE(cv::norm(received.mask, sent.mask, cv::NORM_INF), 0.0);
+        } else {
+            const cv::Mat original = readRgb8(input);
+            const double difference = meanDifference(readRgb8(output), ImageOperation::enhance(original));
+            QVERIFY2(difference < 0.6, qPrintable(QStringLiteral("result differs by %1 on average").arg(difference)));
+            QVERIFY(meanDifference(readRgb8(output), original) > 2.4);
+        }
+    }
+
     void standAloneKeepsTheOriginal()
     {
         const QString input = m_dir->filePath(QStringLiteral("holiday.png"));
         QVERIFY(SampleImage::write(input, 200, 150));
-        const QByteArray before = [&] { QFile f(input); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = read(QStringLiteral("holiday.png"));
         // Started by a program that opens files but is no editor (a shell under such a name).
         const QString launcher = m_dir->filePath(QStringLiteral("explorer"));
         QVERIFY(QFile::copy(QStringLiteral("/bin/sh"), launcher));
@@ -152,9 +236,7 @@ private slots:
         const QString sibling = m_dir->filePath(QStringLiteral("holiday-lumivex.png"));
         QVERIFY2(run.output().contains(QStringLiteral("outputPath=\"%1\"").arg(sibling)), qPrintable(run.output()));
         QCOMPARE(readRgb8(sibling).cols, 200);
-        QFile after(input);
-        QVERIFY(after.open(QIODevice::ReadOnly));
-        QCOMPARE(after.readAll(), before);
+        QCOMPARE(read(QStringLiteral("holiday.png")), before);
     }
 
     // The back end is never destroyed, so its ExifTool helper is not shut down politely: it must
@@ -191,7 +273,6 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::newRow("no files") << QStringList{"--auto=enhance"} << 0 << "no images to process";
-        QTest::newRow("not an image") << QStringList{"--auto=enhance", "--editor=Capture One", "notes.txt"} << 1 << "cannot open";
         QTest::newRow("damaged image") << QStringList{"--auto=identity", "--editor=Capture One", "broken.jpg"} << 1 << "loading";
         QTest::newRow("unknown operation") << QStringList{"--auto=sharpen", "a.jpg"} << 2 << "unknown operation";
         // "?" names a file that is not created, "|" one made a FIFO; the library passes over both.

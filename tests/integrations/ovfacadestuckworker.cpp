@@ -1,6 +1,5 @@
-// Destroys an OvIntegrations whose worker thread never comes back to its event loop, and prints
-// every log message as "level: text" on standard output. With "uncancellable" the stuck thread
-// also refuses termination.
+// Destroys an OvIntegrations whose worker thread never comes back to its event loop, then prints
+// "destroyed". With "uncancellable" the stuck thread also refuses termination.
 
 #include "OvIntegrations.h"
 #include "OvIntegrationsProbe.h"
@@ -16,13 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-void printMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    static const char *const levels[] = {"debug", "warning", "critical", "fatal", "info"};
-    std::printf("%s: %s\n", levels[type], text.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // QThread keeps the switch for subclasses; the stuck code runs on a thread it did not create.
 struct TerminationSwitch : QThread
@@ -57,7 +49,6 @@ int main(int argc, char *argv[])
     facade->start();
     stuck.acquire();
 
-    qInstallMessageHandler(printMessage);
     delete facade;
     std::printf("destroyed\n");
     std::fflush(stdout);

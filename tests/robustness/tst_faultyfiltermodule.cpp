@@ -5,6 +5,7 @@
 #include "PSTestSupport.h"
 
 #include "FilterHostSession.h"
+#include "HostCorruption.h"
 #include "TestHelpers.h"
 
 #include <QDir>
@@ -99,82 +100,38 @@ void tst_FaultyFilterModule::cleanup()
 
 void tst_FaultyFilterModule::malformedHandOver_data()
 {
-    QTest::addColumn<QStringList>("hostOptions");
-    QTest::addColumn<int>("hostExit");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QString>("critical");
-
-    // Before the record is open the application can only log; the module sees an untouched record.
-    QTest::newRow("param channel missing")
-        << QStringList{"--corrupt", "missing-param"} << 3
-        << R"(status=255 message="" host="" exit=255 output="")" << "Failed to open shared memory for params";
-    for (int k = 0; k < 3; ++k) {
-        const QString message = QStringLiteral("Failed to open shared memory for channel %1").arg(k);
-        QTest::addRow("plane %d channel missing", k)
-            << QStringList{"--corrupt", QStringLiteral("missing-plane%1").arg(k)} << 2
-            << QStringLiteral(R"(status=2 message="%1" host="" exit=255 output="")").arg(message) << message;
-    }
-    const auto failedAtStart = [](const char *message) {
-        return QStringLiteral(R"(status=2 message="%1" host="Adobe Photoshop" exit=255 output="")").arg(QLatin1String(message));
-    };
-    QTest::newRow("mask channel missing") << QStringList{"--corrupt", "missing-mask"} << 2
-        << failedAtStart("Failed to open shared memory for mask channel") << "Failed to open shared memory for mask channel";
-    QTest::newRow("ICC channel missing") << QStringList{"--corrupt", "missing-icc"} << 2
-        << failedAtStart("Failed to open shared memory for ICC profile") << "Failed to open shared memory for ICC profile";
-
-    const char *const verifyFail = "IPC memory verify fail";
-    const QList<QStringList> refused = {
-        {"--corrupt", "damaged-guard0"},
-        {"--corrupt", "damaged-guard1"},
-        {"--corrupt", "damaged-guard2"},
-        {"--gray", "--corrupt", "damaged-guard2"},
-        {"--corrupt", "short-rows"},
-        {"--row-padding", "8", "--corrupt", "short-rows"},
-        {"--corrupt", "short-planes"},
-        {"--corrupt", "zero-width"},
-        {"--corrupt", "zero-height"},
-        {"--corrupt", "oversized-icc"},
-        {"--icc", "@ICC@", "--corrupt", "oversized-icc"},
-    };
-    for (const QStringList &options : refused)
-        QTest::addRow("%s", qPrintable(options.join(QLatin1Char(' ')).replace(QLatin1String("@ICC@"), QLatin1String("FILE")))) << options << 2 << failedAtStart(verifyFail) << verifyFail;
-
-    // Unterminated text is read up to the end of its field: the run goes on as usual.
-    const QString delivered = QStringLiteral(R"(status=0 message="" host="Adobe Photoshop" exit=0 output="@OUTPUT@")");
-    QTest::newRow("process name without NUL") << QStringList{"--corrupt", "unterminated-process-name"} << 0 << delivered << "";
-    QTest::newRow("settings fields without NUL") << QStringList{"--corrupt", "unterminated-settings"} << 0 << delivered << "";
-    QTest::newRow("both texts without NUL, gray, no mask")
-        << QStringList{"--gray", "--no-mask", "--corrupt", "unterminated-process-name", "--corrupt", "unterminated-settings"}
-        << 0 << delivered << "";
+    QTest::addColumn<int>("kind");
+    for (const HostCorruption::Expectation &expected : HostCorruption::catalogue())
+        QTest::newRow(expected.name) << int(expected.kind);
 }
 
+// The stand-in damages the hand-over, the real application meets it; the same catalogue is
+// applied in-process by tst_pspluginlifecycle.
 void tst_FaultyFilterModule::malformedHandOver()
 {
-    QFETCH(QStringList, hostOptions);
-    QFETCH(int, hostExit);
-    QFETCH(QString, summary);
-    QFETCH(QString, critical);
+    QFETCH(int, kind);
+    const HostCorruption::Expectation &expected = HostCorruption::catalogue().at(size_t(kind));
     const QString icc = dir.filePath(QStringLiteral("profile.icc"));
     QFile iccFile(icc);
     QVERIFY(iccFile.open(QIODevice::WriteOnly));
     iccFile.write(QByteArray(560, '\x2a'));
     iccFile.close();
-    hostOptions.replaceInStrings(QStringLiteral("@ICC@"), icc);
     const QString output = dir.filePath(QStringLiteral("output.png"));
     QFile::remove(output);
 
-    const ProcessResult result = run(filterHostPath(), hostOptions + QStringList{colourImage, output, "--", lumivexPath(),
-                                                                                 "--auto=identity"});
+    const ProcessResult result = run(filterHostPath(), {"--row-padding", "2", "--icc", icc, "--corrupt", expected.name,
+                                                        colourImage, output, "--", lumivexPath(), "--auto=identity"});
     QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, hostExit);
-    QCOMPARE(summaryLine(result.standardOutput), QStringLiteral("ovfilterhost: ") + QString(summary).replace(QLatin1String("@OUTPUT@"), output));
+    // The stand-in's own exit code: 0 delivered, 2 a reported failure, 3 an untouched record.
+    QCOMPARE(result.exitCode, expected.status == 255 ? 3 : expected.status);
+    const QString summary = summaryLine(result.standardOutput);
+    const QString message = expected.status == 2 ? QString::fromLatin1(expected.log) : QString();
+    QVERIFY2(summary.startsWith(QStringLiteral("ovfilterhost: status=%1 message=\"%2\"").arg(expected.status).arg(message)),
+             qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral(" exit=%1 ").arg(expected.exitCode)), qPrintable(summary));
+    QVERIFY2(result.standardError.contains(QLatin1String(expected.log)), qPrintable(result.standardError));
     QVERIFY2(!hasCrashReport(result.standardError), qPrintable(result.standardError));
-    if (critical.isEmpty()) {
-        QVERIFY(QFile::exists(output));
-    } else {
-        QVERIFY2(result.standardError.contains(critical), qPrintable(result.standardError));
-        QVERIFY(!QFile::exists(output));
-    }
+    QCOMPARE(QFile::exists(output), expected.status == 0);
     QVERIFY(FilterHostSession::removeStaleChannels().isEmpty());
 }
 

@@ -46,7 +46,6 @@ private Q_SLOTS:
     void initTestCase();
     void killedSaveLeavesOldOrNewImage_data();
     void killedSaveLeavesOldOrNewImage();
-    void cleanupTestCase();
 
 private:
     bool runToEnd(const QString &target, int count, qint64 *elapsedMs);
@@ -56,7 +55,6 @@ private:
     QByteArray secondImage;
     qint64 saveMs = 0;
     quint32 seed = 0;
-    int runsWithLeftover = 0;
 };
 
 bool tst_InterruptedSave::runToEnd(const QString &target, int count, qint64 *elapsedMs)
@@ -91,7 +89,7 @@ void tst_InterruptedSave::initTestCase()
     QVERIFY(!secondImage.isEmpty());
     QVERIFY(firstImage != secondImage);
     seed = QRandomGenerator::global()->generate();
-    qInfo() << "one save takes" << saveMs << "ms; seed" << seed;
+    qInfo() << "seed" << seed;
 }
 
 void tst_InterruptedSave::killedSaveLeavesOldOrNewImage_data()
@@ -135,10 +133,8 @@ void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
     QCOMPARE(decoded.cols, 1200);
     QCOMPARE(decoded.rows, 800);
 
-    // A kill between creating the temporary file and renaming it leaves that file behind.
-    if (QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size() > 1)
-        ++runsWithLeftover;
-
+    // A kill between creating the temporary file and renaming it leaves that file behind; the
+    // next completed save clears it away.
     OvImageWriter writer;
     QSignalSpy saved(&writer, &OvImageWriter::imageSaved);
     QSignalSpy failed(&writer, &OvImageWriter::errorSaving);
@@ -149,11 +145,6 @@ void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
     QCOMPARE(readAll(target), firstImage);
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QCOMPARE(left, QStringList{QStringLiteral("photo.png")});
-}
-
-void tst_InterruptedSave::cleanupTestCase()
-{
-    qInfo() << "runs killed while a temporary file existed:" << runsWithLeftover;
 }
 
 QTEST_GUILESS_MAIN(tst_InterruptedSave)

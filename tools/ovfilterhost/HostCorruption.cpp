@@ -6,10 +6,7 @@
 
 namespace {
 
-const char *const KindNames[] = {
-    "missing-param", "missing-plane0", "missing-plane1", "missing-plane2", "missing-mask", "missing-icc",
-    "damaged-guard0", "damaged-guard1", "damaged-guard2", "short-rows", "short-planes", "zero-width",
-    "zero-height", "oversized-icc", "unterminated-process-name", "unterminated-settings"};
+const char *const VerifyFail = "IPC memory verify fail";
 
 // The stand-in keeps its own mapping of a channel whose names are removed, so it can still read
 // what the application wrote into the record; only the application finds nothing to open.
@@ -28,11 +25,41 @@ void fillWithoutNul(char *field, std::size_t size, const char *pattern)
 
 } // namespace
 
+const std::vector<HostCorruption::Expectation> &HostCorruption::catalogue()
+{
+    // Before the record is open the application can only log: the module sees it untouched.
+    static const std::vector<Expectation> kinds = {
+        {"missing-param", MissingParam, 255, "Failed to open shared memory for params", 255},
+        {"missing-plane0", MissingPlane0, 2, "Failed to open shared memory for channel 0", 255},
+        {"missing-plane1", MissingPlane1, 2, "Failed to open shared memory for channel 1", 255},
+        {"missing-plane2", MissingPlane2, 2, "Failed to open shared memory for channel 2", 255},
+        {"missing-mask", MissingMask, 2, "Failed to open shared memory for mask channel", 255},
+        {"missing-icc", MissingIcc, 2, "Failed to open shared memory for ICC profile", 255},
+        {"damaged-guard0", DamagedGuard0, 2, VerifyFail, 255},
+        {"damaged-guard1", DamagedGuard1, 2, VerifyFail, 255},
+        {"damaged-guard2", DamagedGuard2, 2, VerifyFail, 255},
+        {"guard-past-mapping", GuardPastMapping, 2, VerifyFail, 255},
+        {"short-rows", ShortRows, 2, VerifyFail, 255},
+        {"odd-rows", OddRows, 2, VerifyFail, 255},
+        {"short-planes", ShortPlanes, 2, VerifyFail, 255},
+        {"tall-record", TallRecord, 2, VerifyFail, 255},
+        {"short-mask", ShortMask, 2, VerifyFail, 255},
+        {"zero-width", ZeroWidth, 2, VerifyFail, 255},
+        {"zero-height", ZeroHeight, 2, VerifyFail, 255},
+        {"oversized-icc", OversizedIcc, 2, VerifyFail, 255},
+        {"negative-icc", NegativeIcc, 2, VerifyFail, 255},
+        // Unterminated text is read up to the end of its field: the run goes on as usual.
+        {"unterminated-process-name", UnterminatedProcessName, 0, "", 0},
+        {"unterminated-settings", UnterminatedSettings, 0, "", 0},
+    };
+    return kinds;
+}
+
 QStringList HostCorruption::names()
 {
     QStringList list;
-    for (const char *name : KindNames)
-        list << QString::fromLatin1(name);
+    for (const Expectation &entry : catalogue())
+        list << QString::fromLatin1(entry.name);
     return list;
 }
 
@@ -67,11 +94,15 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
         removeNames(session.plane(kind - MissingPlane0));
         break;
     case MissingMask:
+    case ShortMask:
         if (!session.mask()) {
-            *error = QStringLiteral("--corrupt missing-mask needs an input image with alpha");
+            *error = QStringLiteral("--corrupt %1 needs an input image with alpha").arg(names().at(kind));
             return false;
         }
-        removeNames(*session.mask());
+        if (kind == MissingMask)
+            removeNames(*session.mask());
+        else
+            session.mask()->info()->dataSize -= 2;
         break;
     case MissingIcc:
         removeNames(session.icc());
@@ -81,8 +112,14 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
     case DamagedGuard2:
         session.plane(kind - DamagedGuard0).guard()[HostChannel::GuardSize - 1] = 0;
         break;
+    case GuardPastMapping:
+        session.plane(1).info()->dataSize = uint64_t(1) << 40;
+        break;
     case ShortRows:
         record->rowBytes = record->width * 2 - 2;
+        break;
+    case OddRows:
+        record->rowBytes -= 1;
         break;
     case ShortPlanes:
         // The guard moves with the size, so only the geometry check can notice.
@@ -93,6 +130,9 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
             std::memset(plane.data() + shorter, HostChannel::GuardByte, HostChannel::GuardSize);
         }
         break;
+    case TallRecord:
+        record->height += 1;
+        break;
     case ZeroWidth:
         record->width = 0;
         break;
@@ -101,6 +141,9 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
         break;
     case OversizedIcc:
         record->iccProfileSize = int32_t(session.icc().dataSize() + HostChannel::GuardSize + 1);
+        break;
+    case NegativeIcc:
+        record->iccProfileSize = -1;
         break;
     case UnterminatedProcessName:
         fillWithoutNul(record->hostProcessName, IPCParams::HostProcessNameSize, "Photoshop.exe ");

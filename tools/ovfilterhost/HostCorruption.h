@@ -5,11 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <vector>
+
 class FilterHostSession;
 
 // Damage done on purpose to what the stand-in hands over, so that the application's refusal of
 // a faulty filter module can be shown across real processes. Each kind is applied after the
-// channels are filled and before the application is started.
+// channels are filled and before the application is started. The catalogue says, for each kind,
+// how a correct application ends; the tests of the refusals read it from here.
 class HostCorruption
 {
 public:
@@ -23,16 +27,33 @@ public:
         DamagedGuard0,
         DamagedGuard1,
         DamagedGuard2,
+        GuardPastMapping, // a plane's dataSize far beyond its mapping
         ShortRows,        // rowBytes smaller than a row of samples
+        OddRows,          // rowBytes one byte less: an odd stride (needs row padding to stay in size)
         ShortPlanes,      // each plane's dataSize one row short of what the record describes
+        TallRecord,       // the record's height one row more than the planes hold
+        ShortMask,        // the mask's dataSize one sample short
         ZeroWidth,
         ZeroHeight,
         OversizedIcc,     // iccProfileSize beyond the ICC channel's mapped object
+        NegativeIcc,
         UnterminatedProcessName,
         UnterminatedSettings
     };
 
-    // The names used on the command line, in the order of Kind.
+    // How the application ends on a hand-over with one kind of damage (image with a mask).
+    struct Expectation
+    {
+        const char *name;  // on the command line
+        Kind kind;
+        uint8_t status;    // left in the record; 255: the record was never touched
+        const char *log;   // the application's critical log line; the record's error message
+                           // too when status is 2
+        int exitCode;      // of the application; 255 for its fatal end
+    };
+
+    // Every kind, in the order of Kind.
+    static const std::vector<Expectation> &catalogue();
     static QStringList names();
     static bool fromName(const QString &name, Kind *kind);
 

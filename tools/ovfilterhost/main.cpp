@@ -51,11 +51,18 @@ Faulty filter modules (for tests of the application's refusals):
                    the channel's names are removed (the stand-in keeps reading its own mapping)
     damaged-guard0, damaged-guard1, damaged-guard2
                    the last guard byte of that plane is not 0x08
+    guard-past-mapping
+                   plane 1's dataSize reaches far beyond its mapping
     short-rows     rowBytes is one sample shorter than a row
+    odd-rows       rowBytes is one byte less (odd; give --row-padding 2 or more to keep it
+                   otherwise in size)
     short-planes   each plane's dataSize is one row short (its guard moves with it)
+    tall-record    the record's height is one row more than the planes hold
+    short-mask     the mask's dataSize is one sample short
     zero-width, zero-height
                    the record's width or height is 0
     oversized-icc  iccProfileSize reaches one byte past the ICC channel's object
+    negative-icc   iccProfileSize is -1
     unterminated-process-name, unterminated-settings
                    the process name or every settings text field is filled to its last byte,
                    with no NUL; the application is expected to run normally

@@ -33,8 +33,8 @@ struct Loaded
 // The thumbnail only when asked: its long side grows with the aspect ratio.
 Loaded load(const Planes &planes, bool withThumbnail);
 
-// Writes the image into the planes as the plain sequence does; returns the converted matrix.
-cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &planes);
+// Writes the image into the planes as the plain sequence does.
+void save(const std::shared_ptr<ImageData> &image, const Planes &planes);
 
 // Short side 200, long side by integer arithmetic.
 cv::Size thumbnailSize(int width, int height);

@@ -42,7 +42,7 @@ Loaded load(const Planes &p, bool withThumbnail)
     return result;
 }
 
-cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &p)
+void save(const std::shared_ptr<ImageData> &image, const Planes &p)
 {
     cv::Mat f = CvUtils::convert(image->fullMat(p.mask != nullptr), 5);
     f.convertTo(f, CV_16U, 32767.0, 0.0);
@@ -60,7 +60,6 @@ cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &p)
                 row(p.mask, p.rowBytes, y)[x] = s[4 * x + 3];
         }
     }
-    return f;
 }
 
 } // namespace PSReference

@@ -1,0 +1,111 @@
+#include "AtomicFileWriter.h"
+
+#include "FileReplace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+namespace {
+
+QString temporaryTemplate(const QString &target, QString suffix)
+{
+    const QFileInfo info(target);
+    if (suffix.isEmpty())
+        suffix = info.suffix();
+    const QString base = info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(QLatin1Char('.') + base + QStringLiteral(".XXXXXX")
+                               + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
+}
+
+} // namespace
+
+AtomicFileWriter::AtomicFileWriter(const QString &target, const QString &suffix)
+    : m_target(target)
+    , m_suffix(suffix)
+    , m_newFilePermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                           | QFileDevice::WriteUser)
+{
+}
+
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+bool AtomicFileWriter::open()
+{
+    m_file = std::make_unique<QTemporaryFile>(temporaryTemplate(m_target, m_suffix));
+    if (!m_file->open())
+        return fail(m_file->errorString());
+    return true;
+}
+
+bool AtomicFileWriter::write(const char *data, qint64 size)
+{
+    if (!m_file || !m_file->isOpen())
+        return fail(QStringLiteral("the file is not open"));
+    if (m_file->write(data, size) != size)
+        return fail(m_file->errorString());
+    return true;
+}
+
+bool AtomicFileWriter::close()
+{
+    if (m_file && m_file->isOpen()) {
+        if (!m_file->flush())
+            return fail(m_file->errorString());
+        m_file->close();
+    }
+    return true;
+}
+
+QString AtomicFileWriter::temporaryPath() const
+{
+    return m_file ? m_file->fileName() : QString();
+}
+
+void AtomicFileWriter::setNewFilePermissions(QFileDevice::Permissions permissions)
+{
+    m_newFilePermissions = permissions;
+}
+
+bool AtomicFileWriter::commit()
+{
+    if (!m_file)
+        return fail(QStringLiteral("the file is not open"));
+    if (!close())
+        return false;
+    const QString temporary = m_file->fileName();
+    // A link under the target name is no file of the user's: nothing of it is carried over.
+    const QFileInfo existing(m_target);
+    QString error;
+    if (existing.exists() && !existing.isSymLink()) {
+        // The owner first: changing it may clear permission bits.
+        if (!FileReplace::keepOwner(temporary, m_target, &error))
+            return fail(error);
+        QFile::setPermissions(temporary, existing.permissions());
+    } else {
+        QFile::setPermissions(temporary, m_newFilePermissions);
+    }
+    if (!FileReplace::sync(temporary))
+        return fail(QStringLiteral("the file could not be written to disk"));
+    if (!FileReplace::replace(temporary, m_target, &error))
+        return fail(error);
+    m_file->setAutoRemove(false);
+    return true;
+}
+
+QString AtomicFileWriter::errorString() const
+{
+    return m_error;
+}
+
+bool AtomicFileWriter::replace(const QString &from, const QString &to, QString *error)
+{
+    return FileReplace::replace(from, to, error);
+}
+
+bool AtomicFileWriter::fail(const QString &text)
+{
+    m_error = text;
+    return false;
+}
