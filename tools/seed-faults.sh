@@ -43,19 +43,19 @@ facade: image description ignored for the current image ;; integrations/OvIntegr
 facade: added images relayed as rejected ;; integrations/OvIntegrations.cpp ;; connect(m_backEnd, &PluginData::imagesAdded, this, &OvIntegrations::pluginImagesAdded, ;; connect(m_backEnd, &PluginData::imagesAdded, this, &OvIntegrations::invalidImages,
 back end: filter host not in plug-in mode ;; integrations/PluginData.cpp ;; bool PluginData::isPluginMode() const\n{\n    return true; ;; bool PluginData::isPluginMode() const\n{\n    return false;
 channel: last guard byte unchecked ;; integrations/psplugin/SharedMemoryChannel.h ;; for (std::size_t i = 0; i < GuardSize; ++i) { ;; for (std::size_t i = 0; i + 1 < GuardSize; ++i) {
-record: rows of half the samples accepted ;; integrations/psplugin/PSPluginData.cpp ;; rowBytes < width * 2 ;; rowBytes < width
+record: rows of half the samples accepted ;; integrations/psplugin/PSRecordCheck.cpp ;; rowBytes < width * 2 ;; rowBytes < width
 filter host: status 1 after a delivered image ;; integrations/psplugin/PSPluginData.cpp ;; if (!imageWasSaved.load()) ;; if (imageWasSaved.load())
 filter host: silent and interactive keys swapped ;; integrations/psplugin/PSPluginData.cpp ;; return record->runMode != 0 ? ;; return record->runMode == 0 ?
 filter host: minor version read from the major field ;; integrations/psplugin/PSPluginData.cpp ;; .arg(record->hostVersionMinor) ;; .arg(record->hostVersionMajor)
 filter host: gray image read from three planes ;; integrations/psplugin/PSPluginData.cpp ;; record->grayscale != 0 ? planeData[0] : planeData[k] ;; record->grayscale != 0 ? planeData[k] : planeData[0]
 transfer: save scaled to 32768 ;; integrations/psplugin/PSPlaneTransfer.cpp ;; scaled.convertTo(samples, CV_16U, 32767.0, 0.0); ;; scaled.convertTo(samples, CV_16U, 32768.0, 0.0);
 transfer: row offset from the width, not the stride ;; integrations/psplugin/PSPlaneTransfer.cpp ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * rowBytes ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * (rowBytes & ~3u)
-settings: manual flag from the wrong run mode ;; integrations/psplugin/PSPluginData.cpp ;; record->runMode != 1); ;; record->runMode != 0);
-settings: subject text of 256 characters accepted ;; integrations/psplugin/PSPluginData.cpp ;; if (subjectText.size() >= 256) { ;; if (subjectText.size() > 256) {
+settings: manual flag from the wrong run mode ;; integrations/psplugin/PSSettingsExchange.cpp ;; runMode != 1); ;; runMode != 0);
+settings: subject text of 256 characters accepted ;; integrations/psplugin/PSSettingsExchange.cpp ;; if (subjectText.size() >= 256) { ;; if (subjectText.size() > 256) {
 filter thumbnail: sides swapped ;; integrations/psplugin/PSPluginData.cpp ;; height > width ? cv::Size(200, int(longSide)) : cv::Size(int(longSide), 200) ;; height > width ? cv::Size(int(longSide), 200) : cv::Size(200, int(longSide))
-cli arguments: program name taken as a file ;; integrations/cliplugin/CLIPluginData.cpp ;; for (qsizetype i = 1; i < args.size(); ++i) { ;; for (qsizetype i = 0; i < args.size(); ++i) {
-cli arguments: editor name keeps the equals sign ;; integrations/cliplugin/CLIPluginData.cpp ;; return stripQuotes(hasValue ? arg.mid(prefix + 1) : arg); ;; return stripQuotes(hasValue ? arg.mid(prefix) : arg);
-cli detection: Lightroom matched case-sensitively ;; integrations/cliplugin/CLIPluginData.cpp ;; processName.contains(QLatin1String("lightroom"), Qt::CaseInsensitive) ;; processName.contains(QLatin1String("lightroom"), Qt::CaseSensitive)
+cli arguments: program name taken as a file ;; integrations/cliplugin/LaunchArguments.cpp ;; for (qsizetype i = 1; i < arguments.size(); ++i) { ;; for (qsizetype i = 0; i < arguments.size(); ++i) {
+cli arguments: editor name keeps the equals sign ;; integrations/cliplugin/LaunchArguments.cpp ;; QString value = hasValue ? argument.mid(prefix + 1) : argument; ;; QString value = hasValue ? argument.mid(prefix) : argument;
+cli detection: Lightroom matched case-sensitively ;; integrations/cliplugin/EditorNames.cpp ;; processName.contains(QLatin1String("lightroom"), Qt::CaseInsensitive) ;; processName.contains(QLatin1String("lightroom"), Qt::CaseSensitive)
 cli events: drops taken in editor mode ;; integrations/cliplugin/CLIPluginData.cpp ;; bool CLIPluginData::handleDrop(QDropEvent *event)\n{\n    if (isPluginMode()) ;; bool CLIPluginData::handleDrop(QDropEvent *event)\n{\n    if (!isPluginMode())
 cli files: sidecars rejected, other formats dropped silently ;; integrations/cliplugin/CLIPluginData.cpp ;; } else if (ext != QLatin1String("xmp")) { ;; } else if (ext == QLatin1String("xmp")) {
 cli loading: result of another file accepted ;; integrations/cliplugin/CLIPluginData.cpp ;; if (imageData.value(QStringLiteral("filepath")) != QVariant(current)) ;; if (imageData.value(QStringLiteral("filepath")) == QVariant(current))
@@ -68,7 +68,7 @@ imaging: newer thumbnail remade, stale one kept ;; imaging/OvImageUtils.cpp ;; t
 imaging: thumbnail sized by its short side ;; imaging/ThumbnailMaker.cpp ;; const int longSide = std::max(image.cols, image.rows); ;; const int longSide = std::min(image.cols, image.rows);
 app: first option taken as the program ;; app/LaunchOptions.cpp ;; if (i == 0) { ;; if (i == 1) {
 app: filter settings stored only outside a filter ;; app/HeadlessRun.cpp ;; if (m_integrations->pluginType() == OvIntegrations::PSFilter) ;; if (m_integrations->pluginType() != OvIntegrations::PSFilter)
-app: handoff accepted without the magic word ;; app/OvIntercom.cpp ;; if (in.status() == QDataStream::Ok && magic != HandOffMagic) { ;; if (in.status() == QDataStream::Ok && magic == HandOffMagic + 1) {
+app: handoff accepted without the magic word ;; app/HandOffReader.cpp ;; qFromBigEndian<quint32>(m_header.constData()) != Magic ;; qFromBigEndian<quint32>(m_header.constData()) == Magic + 1
 TABLE
 )
 
