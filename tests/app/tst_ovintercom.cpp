@@ -92,7 +92,7 @@ private slots:
         // Parsed from the start again on every piece, a message this size held the window for
         // tens of seconds.
         QTest::newRow("32 MB") << QByteArray() << QString(32 << 20, QLatin1Char('x'));
-        QTest::newRow("not a handoff") << QByteArray("GET / HTTP/1.0\r\n\r\n") << "/d.jpg";
+        QTest::newRow("not a handoff: wrong magic word") << QByteArray("GET ") + HandOffReader::message(QStringLiteral("/x.jpg")).mid(4) << "/d.jpg";
         QTest::newRow("over the cap") << HandOffReader::message(QString()).left(4) + QByteArray::fromHex("04000001") << "/d.jpg";
         QTest::newRow("stops mid-message") << HandOffReader::message(QString(100, QLatin1Char('x'))).left(18) << "/d.jpg";
     }
