@@ -14,12 +14,18 @@ class tst_ImageOperation : public QObject
     Q_OBJECT
 
 private:
-    // Mean absolute Laplacian of the luminance: how much fine detail the eye sees.
+    // Luminance, its mean absolute Laplacian (the fine detail the eye sees) and its spread.
+    static cv::Mat luminance(const cv::Mat &image)
+    {
+        std::vector<cv::Mat> planes;
+        cv::split(CvUtils::convert(image, CV_32F), planes);
+        return planes.size() < 3 ? planes[0] : 0.2126 * planes[0] + 0.7152 * planes[1] + 0.0722 * planes[2];
+    }
+
     static double detail(const cv::Mat &image)
     {
-        const cv::Mat grey = luminance(image);
         cv::Mat laplacian;
-        cv::Laplacian(grey, laplacian, CV_32F);
+        cv::Laplacian(luminance(image), laplacian, CV_32F);
         return cv::mean(cv::abs(laplacian))[0];
     }
 
@@ -30,59 +36,23 @@ private:
         return deviation[0];
     }
 
-    static cv::Mat luminance(const cv::Mat &image)
-    {
-        cv::Mat f = CvUtils::convert(image, CV_32F);
-        std::vector<cv::Mat> planes;
-        cv::split(f, planes);
-        if (planes.size() < 3)
-            return planes[0];
-        return 0.2126 * planes[0] + 0.7152 * planes[1] + 0.0722 * planes[2];
-    }
-
     static cv::Mat sample(QSize size, int depth, int channels)
     {
         const cv::Mat rgb = SampleImage::landscape(size.width(), size.height());
-        cv::Mat shaped;
+        cv::Mat shaped = rgb;
         if (channels == 1)
             cv::cvtColor(rgb, shaped, cv::COLOR_RGB2GRAY);
-        else if (channels == 4)
-            cv::cvtColor(rgb, shaped, cv::COLOR_RGB2RGBA);
-        else
-            shaped = rgb;
         if (channels == 4) {
             // An alpha ramp, so that a lost or altered alpha shows.
-            for (int y = 0; y < shaped.rows; ++y)
-                for (int x = 0; x < shaped.cols; ++x)
-                    shaped.at<cv::Vec4b>(y, x)[3] = cv::saturate_cast<uchar>(x * 255 / shaped.cols);
+            cv::Mat alpha(rgb.size(), CV_8U);
+            for (int x = 0; x < alpha.cols; ++x)
+                alpha.col(x).setTo(cv::saturate_cast<uchar>(x * 255 / alpha.cols));
+            cv::merge(std::vector<cv::Mat>{rgb, alpha}, shaped);
         }
         return CvUtils::convert(shaped, depth);
     }
 
 private slots:
-    void names_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("known");
-        QTest::addColumn<int>("kind");
-        QTest::newRow("identity") << "identity" << true << int(ImageOperation::Identity);
-        QTest::newRow("enhance") << "enhance" << true << int(ImageOperation::Enhance);
-        QTest::newRow("capitalised") << "Enhance" << false << int(ImageOperation::Identity);
-        QTest::newRow("empty") << "" << false << int(ImageOperation::Identity);
-    }
-
-    void names()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, known);
-        QFETCH(int, kind);
-        bool isKnown = !known;
-        QCOMPARE(int(ImageOperation::fromName(name, &isKnown)), kind);
-        QCOMPARE(isKnown, known);
-        if (known)
-            QCOMPARE(ImageOperation::name(ImageOperation::Kind(kind)), name);
-    }
-
     void enhance_data()
     {
         QTest::addColumn<QSize>("size"); // too small for detail to show: only the shape is checked
@@ -115,12 +85,10 @@ private slots:
                  qPrintable(QStringLiteral("detail %1 -> %2").arg(detail(input)).arg(detail(output))));
         QVERIFY2(spread(output) > 1.04 * spread(input),
                  qPrintable(QStringLiteral("spread %1 -> %2").arg(spread(input)).arg(spread(output))));
-        if (channels == 4) {
-            cv::Mat alphaIn, alphaOut;
-            cv::extractChannel(input, alphaIn, 3);
-            cv::extractChannel(output, alphaOut, 3);
-            QCOMPARE(cv::norm(alphaIn, alphaOut, cv::NORM_INF), 0.0);
-        }
+        std::vector<cv::Mat> in, out;
+        cv::split(input, in);
+        cv::split(output, out);
+        QVERIFY(channels != 4 || cv::norm(in[3], out[3], cv::NORM_INF) == 0.0); // alpha kept
         double low = 0, high = 0;
         cv::minMaxIdx(output, &low, &high);
         QVERIFY(depth != CV_32F || (low >= 0.0 && high <= 1.0));
@@ -138,15 +106,13 @@ private slots:
         QVERIFY2(right[2] > right[0] + 20, "blue patch lost its hue");
     }
 
-    // Identity hands the same image back; Enhance makes a new one of the cropped region.
+    // Enhance works on the cropped region and makes a new image of it; nothing comes of no image.
     void apply()
     {
         const auto image = std::make_shared<ImageData>(sample(QSize(320, 200), CV_16U, 4), cv::Mat());
-        QCOMPARE(ImageOperation::apply(ImageOperation::Identity, image), image);
         image->crop(QRectF(0.25, 0.5, 0.5, 0.25));
         const auto enhanced = ImageOperation::apply(ImageOperation::Enhance, image);
         QVERIFY(enhanced && enhanced != image);
-        QCOMPARE(enhanced->size(), QSize(160, 50));
         QCOMPARE(enhanced->fullSize(), QSize(160, 50));
         QVERIFY(cv::norm(enhanced->mat(), image->mat(), cv::NORM_L1) > 0);
         QVERIFY(!ImageOperation::apply(ImageOperation::Enhance, nullptr));

@@ -98,9 +98,8 @@ private slots:
         QVERIFY(SampleImage::write(second, 60, 40));
         const QString notes = write(QStringLiteral("notes.txt"), "not an image");
         const cv::Mat original = readRgb8(input);
-        bool known = false;
-        const ImageOperation::Kind kind = ImageOperation::fromName(operation, &known);
-        const cv::Mat expected = kind == ImageOperation::Enhance ? ImageOperation::enhance(original) : original;
+        const bool enhance = operation == QLatin1String("enhance");
+        const cv::Mat expected = enhance ? ImageOperation::enhance(original) : original;
         const QByteArray before = read(QStringLiteral("sample.jpg"));
 
         LumivexProcess run(m_environment);
@@ -112,10 +111,7 @@ private slots:
         QVERIFY(output.contains(QLatin1String("mode=CLI name=\"Capture One\" pluginMode=true")));
         QVERIFY(output.contains(QStringLiteral("pluginImagesAdded ids=[\"%1\", \"%2\"] mergingInstance=false").arg(input, second)));
         QVERIFY(output.contains(QStringLiteral("invalidImages invalidFiles=[\"%1\"]").arg(notes)));
-        QVERIFY2(output.contains(QLatin1String("trackEvent identifier=\"CLI Plugin Info\"")) && output.contains(QLatin1String("fileCount")),
-                 qPrintable(output));
         QVERIFY(output.contains(QStringLiteral("saved id=\"%1\" outputPath=\"%1\" status=ok").arg(input)));
-        QVERIFY(output.contains(QLatin1String("size=480x320")));
         QVERIFY(output.contains(QLatin1String("done saved=2 failed=1")));
         QVERIFY2(read(QStringLiteral("sample.jpg")) != before, "the file was not written back");
 
@@ -124,7 +120,7 @@ private slots:
         QCOMPARE(result.rows, 320);
         const double difference = meanDifference(result, expected);
         QVERIFY2(difference < tolerance, qPrintable(QStringLiteral("result differs by %1 on average").arg(difference)));
-        if (kind == ImageOperation::Enhance)
+        if (enhance)
             QVERIFY(meanDifference(result, original) > 4 * tolerance);
     }
 
@@ -163,9 +159,7 @@ private slots:
         // The host's settings: what the filter stored last time, with keys the host never gets back.
         const QString settingsIn = write(QStringLiteral("settings-in.json"), QJsonDocument(QJsonObject{
             {"version", 3},
-            {"Denoise", R"({"params":{"auto":true,"level":3}})"},
-            {"subjectSettings", R"({"mode":"fg","originalSubjectPath":"x"})"},
-            {"maskStrokes", "[1,2,3]"}}).toJson());
+            {"Denoise", R"({"params":{"auto":true,"level":3}})"}}).toJson());
         const QString settingsOut = m_dir->filePath(QStringLiteral("settings-out.json"));
 
         LumivexProcess run(m_environment);
@@ -193,9 +187,6 @@ private slots:
         QCOMPARE(stored.value("version").toInt(), 1);
         QCOMPARE(stored.value("Enhance").toString(), enhance);
         QCOMPARE(stored.value("Denoise").toString(), QStringLiteral(R"({"params":{"level":3}})"));
-        QCOMPARE(stored.value("Sharpen").toString(), QStringLiteral(R"({"params":{}})"));
-        QCOMPARE(stored.value("subjectSettings").toString(), QStringLiteral(R"({"mode":"fg"})"));
-        QCOMPARE(stored.value("maskStrokes").toString(), QStringLiteral("[1,2,3]"));
 
         HostImage sent;
         HostImage received;
@@ -205,10 +196,8 @@ private slots:
         QCOMPARE(received.mask.empty(), sent.mask.empty());
         if (identity) {
             // Every host sample comes back as it was sent.
-            for (int k = 0; k < 3; ++k)
-                QCOMPARE(cv::norm(received.planes[k], sent.planes[k], cv::NORM_INF), 0.0);
-            if (!sent.mask.empty())
-                QCOMPARE(cv::norm(received.mask, sent.mask, cv::NORM_INF), 0.0);
+            for (int k = 0; k < 3 + int(!sent.mask.empty()); ++k)
+                QCOMPARE(cv::norm(k < 3 ? received.planes[k] : received.mask, k < 3 ? sent.planes[k] : sent.mask, cv::NORM_INF), 0.0);
         } else {
             const cv::Mat original = readRgb8(input);
             const double difference = meanDifference(readRgb8(output), ImageOperation::enhance(original));

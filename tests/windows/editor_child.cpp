@@ -21,8 +21,7 @@ std::string lower(std::string text)
 std::string completeBaseName(const std::string &path)
 {
     const std::string name = path.substr(path.find_last_of("\\/") + 1);
-    const std::size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    return name.substr(0, name.find_last_of('.'));
 }
 
 } // namespace

@@ -38,12 +38,8 @@ int main()
     auto *param = channel<IPCParams>(Param);
     SharedMemoryChannel<uint16_t> *planes[3] = {channel<uint16_t>(Plane0), channel<uint16_t>(Plane1),
                                                 channel<uint16_t>(Plane2)};
-    if (param->open() != 0)
+    if (param->open() != 0 || planes[0]->open() != 0 || planes[1]->open() != 0 || planes[2]->open() != 0)
         return 10;
-    for (auto *plane : planes) {
-        if (plane->open() != 0)
-            return 11;
-    }
     spinUntilLocked(param);
     if (param->info()->lockOwner != GetCurrentThreadId() || currentThreadId() != GetCurrentThreadId())
         return 12;
@@ -57,10 +53,8 @@ int main()
     spinUntilLocked(mask);
     for (auto *plane : planes)
         spinUntilLocked(plane);
-    for (auto *plane : planes) {
-        if (plane->verify() != 0)
-            return 15;
-    }
+    if (planes[0]->verify() != 0 || planes[1]->verify() != 0 || planes[2]->verify() != 0)
+        return 15;
 
     SharedMemoryChannel<char> icc(ChannelNames[Icc], 0);
     if (icc.open() != 0 || icc.size() != IccChannelDataSize

@@ -47,12 +47,10 @@ struct HostSide
     ChannelInfo *words = nullptr;
     Lock *lock = nullptr;
     unsigned char *payload = nullptr;
-    uint64_t size = 0;
 
     HostSide(const std::string &name, uint64_t payloadSize, uint64_t claimedSize, const bip::permissions &perm)
         : info(bip::create_only, (name + "Info").c_str(), bip::read_write, perm)
         , data(bip::create_only, name.c_str(), bip::read_write, perm)
-        , size(claimedSize)
     {
         info.truncate(64);
         data.truncate(static_cast<bip::offset_t>(payloadSize + 16));
@@ -82,34 +80,38 @@ bool ownerOnlyOnDisk(const std::string &name)
 {
     std::string path;
     bip::ipcdetail::get_shared_dir(path);
-    path += "/" + name;
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                              nullptr, &descriptor) != ERROR_SUCCESS || !acl)
+    if (GetNamedSecurityInfoA((path + "/" + name).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &acl, nullptr, &descriptor) != ERROR_SUCCESS || !acl)
         return false;
     HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     unsigned char user[256];
     DWORD size = sizeof(user);
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     GetTokenInformation(token, TokenUser, user, size, &size);
     CloseHandle(token);
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID system = nullptr;
-    AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system);
-    bool userListed = false;
-    bool othersListed = false;
+    unsigned char system[SECURITY_MAX_SID_SIZE];
+    size = sizeof(system);
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
+    int users = 0;
+    int others = 0;
     for (DWORD i = 0; i < acl->AceCount; ++i) {
         void *ace = nullptr;
         GetAce(acl, i, &ace);
         PSID sid = &static_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
         const bool isUser = EqualSid(sid, reinterpret_cast<TOKEN_USER *>(user)->User.Sid);
-        userListed = userListed || isUser;
-        othersListed = othersListed || (!isUser && !EqualSid(sid, system));
+        users += isUser;
+        others += !isUser && !EqualSid(sid, system);
     }
-    FreeSid(system);
     LocalFree(descriptor);
-    return userListed && !othersListed;
+    return users > 0 && others == 0;
+}
+
+void removeObjects(int c)
+{
+    bip::shared_memory_object::remove(ChannelNames[c]);
+    bip::shared_memory_object::remove((std::string(ChannelNames[c]) + "Info").c_str());
 }
 
 void fill(HostSide *channels[6])
@@ -180,8 +182,7 @@ int main(int argc, char *argv[])
     HostSide *channels[6];
     try {
         for (int c = 0; c < 6; ++c) {
-            bip::shared_memory_object::remove(ChannelNames[c]);
-            bip::shared_memory_object::remove((std::string(ChannelNames[c]) + "Info").c_str());
+            removeObjects(c);
             const uint64_t claimed = c == Icc ? IccChannelDataSize : sizes[c];
             owned[c] = std::make_unique<HostSide>(ChannelNames[c], sizes[c], claimed, ownerOnly);
             channels[c] = owned[c].get();
@@ -209,19 +210,16 @@ int main(int argc, char *argv[])
     // Everything is final: hand the record over first, then the image, as a module does.
     for (int c = Param; c <= Mask; ++c)
         channels[c]->lock->unlock();
-    const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
     DWORD exitCode = 0;
+    check(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0, "the application did not end within 60 s");
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    check(waited == WAIT_OBJECT_0, "the application did not end within 60 s");
     check(exitCode == 0, "the application ended with " + std::to_string(exitCode));
     checkReturned(channels);
 
-    for (int c = 0; c < 6; ++c) {
-        bip::shared_memory_object::remove(ChannelNames[c]);
-        bip::shared_memory_object::remove((std::string(ChannelNames[c]) + "Info").c_str());
-    }
+    for (int c = 0; c < 6; ++c)
+        removeObjects(c);
     if (failures == 0)
         std::printf("PASS wire protocol: six channels, locks, guards, %u planes and ICC between two processes\n", 4u);
     return failures == 0 ? 0 : 1;
