@@ -13,20 +13,6 @@ QString runnerPath()
     return QDir(TestHelpers::binDir()).filePath(QStringLiteral("psbackendrunner"));
 }
 
-QString filterHostPath()
-{
-    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("ovfilterhost"));
-}
-
-QString summaryLine(const QString &output)
-{
-    for (const QString &line : output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
-            return line;
-    }
-    return QString();
-}
-
 ProcessResult collect(QProcess &process, int timeoutMs)
 {
     ProcessResult result;

@@ -233,8 +233,6 @@ void tst_OvIntegrations::cropsImageAndRawImage_data()
     QTest::newRow("region, both") << whole << region << true << QSize(100, 50) << QSize(200, 100);
     QTest::newRow("region, image only") << whole << region << false << QSize(100, 50) << QSize(400, 200);
     QTest::newRow("empty rect restores both") << region << QRectF() << true << QSize(200, 100) << QSize(400, 200);
-    QTest::newRow("crops replace each other") << QRectF(0, 0, 0.1, 0.1) << QRectF(0.5, 0, 0.5, 1) << true
-                                              << QSize(100, 100) << QSize(200, 200);
 }
 
 void tst_OvIntegrations::cropsImageAndRawImage()

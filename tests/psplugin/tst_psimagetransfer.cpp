@@ -40,11 +40,6 @@ PSReference::Planes referencePlanes(FilterHostSession &session, bool gray)
     return p;
 }
 
-std::shared_ptr<ImageData> imageOf(const QVariantMap &description)
-{
-    return description.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
-}
-
 // Edge samples in the first pixels of every plane: 32768 and 65535 have the top bit set.
 void putEdgeValues(HostImage &image)
 {
@@ -187,7 +182,7 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     QCOMPARE(description.value("uid").toString(), QStringLiteral("psplugin image"));
     QCOMPARE(description.value("filepath").toString(), QStringLiteral("Adobe Photoshop Image"));
 
-    const auto image = imageOf(description);
+    const auto image = description.value("image").value<std::shared_ptr<ImageData>>();
     QVERIFY(image);
     QCOMPARE(image->mat().type(), CV_16UC4);
     QCOMPARE(cv::norm(image->mat(), expected.converted, cv::NORM_INF), 0.0);

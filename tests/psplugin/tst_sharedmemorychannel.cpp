@@ -1,17 +1,14 @@
 // SharedMemoryChannel's lock and close against channels created here the way the filter module
-// creates them, with the other side of the lock played by a second process (pslockholder). Opening
-// and the guard check are met by the malformed hand-overs of tst_pspluginlifecycle.
+// creates them. Opening, the guard check and a lock held by another process are met by the
+// filter-host runs of tst_pspluginlifecycle.
 
 #include "ChannelLock.h"
 #include "ChannelQtLog.h"
 #include "HostChannel.h"
 #include "SharedMemoryChannel.h"
-#include "TestHelpers.h"
 #include "ThreadId.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -40,7 +37,6 @@ class tst_SharedMemoryChannel : public QObject
 private Q_SLOTS:
     void initTestCase() { ChannelQtLog::install(); }
     void recursiveLockingAndUnlockFromAnotherThread();
-    void lockHeldByAnotherProcess();
     void closeRemovesBothObjects_data();
     void closeRemovesBothObjects();
 };
@@ -72,34 +68,6 @@ void tst_SharedMemoryChannel::recursiveLockingAndUnlockFromAnotherThread()
     QCOMPARE(otherUnlock, 0);
     QCOMPARE(info->lockWord, 0u);
     QCOMPARE(info->lockOwner, ChannelInfo::NoOwner);
-    host->remove();
-}
-
-void tst_SharedMemoryChannel::lockHeldByAnotherProcess()
-{
-    const std::string name = uniqueName("process");
-    const auto host = createHostChannel(name, 8);
-    QVERIFY(host);
-    SharedMemoryChannel<char> channel(name, 0);
-    QCOMPARE(channel.open(), 0);
-
-    QProcess holder;
-    holder.start(QDir(TestHelpers::binDir()).filePath("pslockholder"), {QString::fromStdString(name)});
-    QVERIFY(holder.waitForStarted());
-    QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT((out += holder.readAllStandardOutput()).contains("locked\n"), 20000);
-    const uint32_t holderThread = host->info()->lockOwner;
-    QCOMPARE(channel.tryLock(), 1);
-    QCOMPARE(host->info()->lockOwner, holderThread);
-
-    holder.write("\n");
-    QTRY_VERIFY_WITH_TIMEOUT((out += holder.readAllStandardOutput()).contains("unlocked\n"), 20000);
-    QCOMPARE(channel.tryLock(), 0);
-    QCOMPARE(host->info()->lockOwner, currentThreadId());
-    holder.write("\n");
-    QVERIFY(holder.waitForFinished());
-    QCOMPARE(holder.exitCode(), 0);
-    QCOMPARE(channel.unlock(), 0);
     host->remove();
 }
 
