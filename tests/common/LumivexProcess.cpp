@@ -27,26 +27,6 @@ void LumivexProcess::start(const QStringList &arguments, const QString &program)
     m_process.start(QDir(TestHelpers::binDir()).filePath(program), arguments);
 }
 
-QString LumivexProcess::output() const
-{
-    return m_output;
-}
-
-QString LumivexProcess::errors() const
-{
-    return m_errors;
-}
-
-QProcess &LumivexProcess::process()
-{
-    return m_process;
-}
-
-bool LumivexProcess::isRunning() const
-{
-    return m_process.state() != QProcess::NotRunning;
-}
-
 bool LumivexProcess::finish(int timeoutMs)
 {
     const bool ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);

@@ -18,10 +18,10 @@ public:
     // `program` is a name in the build's bin folder.
     void start(const QStringList &arguments, const QString &program = QStringLiteral("lumivex"));
 
-    QString output() const;
-    QString errors() const;
-    QProcess &process();
-    bool isRunning() const;
+    QString output() const { return m_output; }
+    QString errors() const { return m_errors; }
+    QProcess &process() { return m_process; }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     // Waits for the end (events keep flowing); false when it did not end within `timeoutMs`.
     bool finish(int timeoutMs = 60000);
 

@@ -30,12 +30,11 @@ Loaded load(const Planes &p, bool withThumbnail)
         channels[size_t(k)] = cv::Mat(p.height, p.width, CV_16UC1, p.gray ? p.planes[0] : p.planes[k], size_t(p.rowBytes));
     channels[3] = p.mask ? cv::Mat(p.height, p.width, CV_16UC1, p.mask, size_t(p.rowBytes))
                          : cv::Mat(p.height, p.width, CV_16UC1, cv::Scalar(32767));
-    Loaded result;
-    cv::merge(channels, result.merged);
-    cv::Mat working = result.merged.clone();
+    cv::Mat working;
+    cv::merge(channels, working);
     cv::bitwise_and(working, cv::Scalar::all(32767), working);
     working.convertTo(working, CV_32F, 1.0 / 32767.0, 0.0);
-    result.working = working;
+    Loaded result;
     result.converted = CvUtils::convert(working, 2);
     if (withThumbnail)
         cv::resize(working, result.thumbnail, thumbnailSize(p.width, p.height), 0, 0, cv::INTER_LINEAR);

@@ -24,10 +24,8 @@ struct Planes
 
 struct Loaded
 {
-    cv::Mat merged;     // four channels, 16-bit, as read
-    cv::Mat working;    // after clearing the top bit and scaling to float
-    cv::Mat converted;  // CvUtils::convert(working, 16-bit)
-    cv::Mat thumbnail;  // the working image resized, float
+    cv::Mat converted;  // top bit cleared, scaled to float, CvUtils::convert back to 16-bit
+    cv::Mat thumbnail;  // the float image resized
 };
 
 // The thumbnail only when asked: its long side grows with the aspect ratio.

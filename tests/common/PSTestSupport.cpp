@@ -13,20 +13,6 @@ QString runnerPath()
     return QDir(TestHelpers::binDir()).filePath(QStringLiteral("psbackendrunner"));
 }
 
-QString filterHostPath()
-{
-    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("ovfilterhost"));
-}
-
-QString summaryLine(const QString &output)
-{
-    for (const QString &line : output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
-            return line;
-    }
-    return QString();
-}
-
 ProcessResult collect(QProcess &process, int timeoutMs)
 {
     ProcessResult result;
@@ -59,26 +45,22 @@ ProcessResult run(const QString &program, const QStringList &args, int timeoutMs
 
 HostImage makeHostImage(int width, int height, bool gray, bool mask)
 {
+    const auto ramp = [width, height](int dx, int dy, int offset) {
+        cv::Mat plane(height, width, CV_16UC1);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                plane.at<uint16_t>(y, x) = uint16_t((offset + x * dx + y * dy) % 32768);
+        }
+        return plane;
+    };
     HostImage image;
     image.width = width;
     image.height = height;
     image.gray = gray;
-    for (int k = 0; k < 3; ++k) {
-        image.planes[k] = cv::Mat(height, width, CV_16UC1);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const int value = gray ? (x * 97 + y * 31) : (x * 97 + y * 31 + k * 5003);
-                image.planes[k].at<uint16_t>(y, x) = uint16_t(value % 32768);
-            }
-        }
-    }
-    if (mask) {
-        image.mask = cv::Mat(height, width, CV_16UC1);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x)
-                image.mask.at<uint16_t>(y, x) = uint16_t((32767 - x * 13 - y * 7 + 65536) % 32768);
-        }
-    }
+    for (int k = 0; k < 3; ++k)
+        image.planes[k] = ramp(97, 31, gray ? 0 : k * 5003);
+    if (mask)
+        image.mask = ramp(-13, -7, 32767 + 65536);
     return image;
 }
 

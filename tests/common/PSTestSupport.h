@@ -27,14 +27,10 @@ struct ProcessResult
 };
 
 QString runnerPath();
-QString filterHostPath();
 
 // Runs a program to its end (at most `timeoutMs`) and collects its output.
 ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 60000);
 ProcessResult collect(QProcess &process, int timeoutMs = 60000);
-
-// The "ovfilterhost: status=..." line of the stand-in's standard output, empty when missing.
-QString summaryLine(const QString &output);
 
 // A host image whose samples cover the host's scale; plane k and the mask differ from each other.
 HostImage makeHostImage(int width, int height, bool gray, bool mask);

@@ -39,23 +39,17 @@ void tst_OvIntegrationsShutdown::initTestCase()
 void tst_OvIntegrationsShutdown::stuckWorkerThread_data()
 {
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("lastLines");
     QTest::addColumn<bool>("crashes");
-
-    const QString stopping = QStringLiteral("info: Stopping OvIntegrations worker thread");
-    const QString timedOut =
-        QStringLiteral("warning: OvIntegrations thread timed out. Attempting to terminate.");
     QTest::newRow("terminated") << QStringLiteral("cancellable")
-                                << QStringList{stopping, timedOut,
-                                               QStringLiteral("info: OvIntegrations thread terminated"),
+                                << QStringList{QStringLiteral("info: OvIntegrations thread terminated"),
                                                QStringLiteral("destroyed")}
                                 << false;
     // The destructor goes on to destroy the still running QThread, and Qt ends the process there.
+    // The critical line is what a person finds in the log of a crashed session.
     QTest::newRow("not terminable")
         << QStringLiteral("uncancellable")
-        << QStringList{stopping, timedOut,
-                       QStringLiteral("critical: OvIntegrations thread could not terminate in "
-                                      "time. Time to crash."),
+        << QStringList{QStringLiteral("critical: OvIntegrations thread could not terminate in time. Time to crash."),
                        QStringLiteral("fatal: QThread: Destroyed while thread is still running")}
         << true;
 }
@@ -63,7 +57,7 @@ void tst_OvIntegrationsShutdown::stuckWorkerThread_data()
 void tst_OvIntegrationsShutdown::stuckWorkerThread()
 {
     QFETCH(QString, mode);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, lastLines);
     QFETCH(bool, crashes);
 
     QProcess &child = *m_children.at(mode);
@@ -72,10 +66,9 @@ void tst_OvIntegrationsShutdown::stuckWorkerThread()
     QCOMPARE(child.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
     if (!crashes)
         QCOMPARE(child.exitCode(), 0);
-    // What the back end logged while it was made is no part of the shutdown.
     const QStringList lines =
         QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.mid(lines.indexOf(expected.first())), expected);
+    QCOMPARE(lines.mid(lines.size() - 2), lastLines);
 }
 
 QTEST_MAIN(tst_OvIntegrationsShutdown)

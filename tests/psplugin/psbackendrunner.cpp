@@ -4,10 +4,6 @@
 // one "key=value" line each.
 //
 //   psbackendrunner [--load] [--save-unchanged] [--cleanup-on-thread] [--skip-cleanup]
-//                   [--abort-after-start]
-//
-// --abort-after-start crashes (abort()) while the back end holds every lock, as an application
-// that dies in the middle of a filter run.
 
 #include "psplugin/PSPluginData.h"
 
@@ -17,7 +13,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -60,8 +55,6 @@ int main(int argc, char *argv[])
     });
 
     backEnd->start();
-    if (args.contains(QStringLiteral("--abort-after-start")))
-        std::abort();
     if (args.contains(QStringLiteral("--load")))
         backEnd->loadImage(QStringLiteral("runner image"), false);
     if (args.contains(QStringLiteral("--save-unchanged")))
@@ -77,7 +70,6 @@ int main(int argc, char *argv[])
     } else {
         backEnd->cleanup();
     }
-    print(QStringLiteral("cleanup"), QStringLiteral("done"));
     // The back end's channels stay mapped on their own; the object itself can go.
     delete backEnd;
     return 0;

@@ -7,8 +7,7 @@
 #include "FilterHostSession.h"
 #include "HostCorruption.h"
 
-#include <boost/interprocess/shared_memory_object.hpp>
-
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -20,13 +19,7 @@ namespace {
 
 bool objectExists(const std::string &name)
 {
-    try {
-        boost::interprocess::shared_memory_object object(boost::interprocess::open_only, name.c_str(),
-                                                         boost::interprocess::read_only);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return QFile::exists(QStringLiteral("/dev/shm/") + QString::fromStdString(name));
 }
 
 } // namespace

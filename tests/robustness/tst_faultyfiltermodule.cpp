@@ -26,9 +26,19 @@ namespace {
 
 const char *const Marker = "Orvane_Lumivex_PS_Plugin";
 
-QString lumivexPath()
+QString binPath(const char *program)
 {
-    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("lumivex"));
+    return QDir(TestHelpers::binDir()).filePath(QLatin1String(program));
+}
+
+// The "ovfilterhost: status=..." line of the stand-in's standard output, empty when missing.
+QString summaryLine(const QString &output)
+{
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
+            return line;
+    }
+    return QString();
 }
 
 QString readAll(const QString &path)
@@ -119,8 +129,8 @@ void tst_FaultyFilterModule::malformedHandOver()
     const QString output = dir.filePath(QStringLiteral("output.png"));
     QFile::remove(output);
 
-    const ProcessResult result = run(filterHostPath(), {"--row-padding", "2", "--icc", icc, "--corrupt", expected.name,
-                                                        colourImage, output, "--", lumivexPath(), "--auto=identity"});
+    const ProcessResult result = run(binPath("ovfilterhost"), {"--row-padding", "2", "--icc", icc, "--corrupt", expected.name,
+                                                        colourImage, output, "--", binPath("lumivex"), "--auto=identity"});
     QVERIFY(result.finished);
     // The stand-in's own exit code: 0 delivered, 2 a reported failure, 3 an untouched record.
     QCOMPARE(result.exitCode, expected.status == 255 ? 3 : expected.status);
@@ -154,7 +164,7 @@ void tst_FaultyFilterModule::applicationOfADeadModuleKeepsWaiting()
     QFile::remove(log);
     QProcess module;
     module.setStandardErrorFile(log); // the application writes its log here too
-    module.start(filterHostPath(), {"--keep-locks", colourImage, dir.filePath("never.png"), "--", lumivexPath(), "--auto=identity"});
+    module.start(binPath("ovfilterhost"), {"--keep-locks", colourImage, dir.filePath("never.png"), "--", binPath("lumivex"), "--auto=identity"});
     QVERIFY(module.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(QLatin1String("Created IPCParams, waiting for lock.")), 30000);
     module.kill();
