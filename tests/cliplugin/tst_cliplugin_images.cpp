@@ -192,7 +192,6 @@ void tst_CliPluginImages::save_data()
     QTest::newRow("Capture One") << QStringList{c1} << "" << "c1/a.jpg" << "c1/a.jpg" << "c1/a.jpg" << "" << "c1/a.jpg";
     QTest::newRow("apple photos in other case") << QStringList{"--editor=apple photos"} << "" << "lc/a.jpg"
                                                 << "lc/a.jpg" << "lc/a.jpg" << "" << "lc/a.jpg";
-    QTest::newRow("stand-alone") << QStringList{} << "" << "sa/a.jpg" << "sa/a.jpg" << "sa/a.jpg" << "" << "sa/a.jpg";
     QTest::newRow("writer error relayed") << QStringList{c1} << "" << "we/a.jpg" << "we/no/such/out.jpg" << ""
                                           << "<writer>" << "";
     QTest::newRow("Apple Photos") << QStringList{"--editor=Apple Photos"} << "" << "ap/IMG_1.HEIC"
