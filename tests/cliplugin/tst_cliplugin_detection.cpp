@@ -69,7 +69,6 @@ void tst_CliPluginDetection::parentProcess_data()
     QTest::newRow("Capture One host") << "P1.C1.PluginHostProcess.exe" << "" << "" << "Capture One"
                                       << "P1.C1.PluginHostProcess";
     QTest::newRow("EXPLORER.EXE is no editor") << "EXPLORER.EXE" << "" << "" << "" << "";
-    QTest::newRow("no description") << "explorer2.exe" << "" << "" << "External Editor" << "explorer2";
     QTest::newRow("desktop entry") << "explorer2.exe" << "Photo Studio" << "<abs>" << "Photo Studio" << "explorer2";
     QTest::newRow("desktop entry with quoted Exec") << "Studio Pro" << "Studio Pro Deluxe" << "<quoted>"
                                                     << "Studio Pro Deluxe" << "Studio Pro";

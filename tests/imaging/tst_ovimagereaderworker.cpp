@@ -59,19 +59,11 @@ void tst_OvImageReaderWorker::decodes_data()
     QTest::addColumn<int>("channels");
 
     QTest::newRow("png 8-bit gray") << "gray8.png" << CV_8U << 1;
-    QTest::newRow("png 8-bit rgb") << "rgb8.png" << CV_8U << 3;
-    QTest::newRow("png 8-bit rgba") << "rgba8.png" << CV_8U << 4;
-    QTest::newRow("png 16-bit rgb") << "rgb16.png" << CV_16U << 3;
     QTest::newRow("png 16-bit rgba") << "rgba16.png" << CV_16U << 4;
-    QTest::newRow("tiff 8-bit rgb") << "rgb8.tiff" << CV_8U << 3;
     QTest::newRow("tif 8-bit rgba") << "rgba8.tif" << CV_8U << 4;
     QTest::newRow("tiff 16-bit gray") << "gray16.tiff" << CV_16U << 1;
     QTest::newRow("tiff 16-bit rgb") << "rgb16.tiff" << CV_16U << 3;
-    QTest::newRow("tif 16-bit rgba") << "rgba16.tif" << CV_16U << 4;
-    QTest::newRow("bmp") << "rgb8.bmp" << CV_8U << 3;
     QTest::newRow("webp lossless rgba") << "rgba8.webp" << CV_8U << 4;
-    QTest::newRow("jpg") << "rgb8.jpg" << CV_8U << 3;
-    QTest::newRow("jpeg") << "rgb8.jpeg" << CV_8U << 3;
 }
 
 void tst_OvImageReaderWorker::decodes()
@@ -102,19 +94,7 @@ void tst_OvImageReaderWorker::decodes()
     QCOMPARE(pixels.type(), pattern.type());
     QCOMPARE(pixels.size(), pattern.size());
     // The pattern's channels differ from one another, so a missing R/B swap shows here.
-    if (!fileName.endsWith(QLatin1String(".jpg")) && !fileName.endsWith(QLatin1String(".jpeg"))) {
-        QCOMPARE(cv::norm(pixels, pattern, cv::NORM_INF), 0.0);
-    } else {
-        // JPEG blurs the checkerboard's edges, but stays far closer to the pattern than to the
-        // pattern with red and blue swapped.
-        cv::Mat swapped(pattern.size(), pattern.type());
-        const int fromTo[] = {0, 2, 1, 1, 2, 0};
-        cv::mixChannels(&pattern, 1, &swapped, 1, fromTo, 3);
-        const double mean = cv::norm(pixels, pattern, cv::NORM_L1) / double(pixels.total() * channels);
-        const double meanSwapped = cv::norm(pixels, swapped, cv::NORM_L1) / double(pixels.total() * channels);
-        QVERIFY2(mean < 16 && mean * 4 < meanSwapped,
-                 qPrintable(QStringLiteral("%1 vs %2").arg(mean).arg(meanSwapped)));
-    }
+    QCOMPARE(cv::norm(pixels, pattern, cv::NORM_INF), 0.0);
 }
 
 void tst_OvImageReaderWorker::turnsUprightByExifOrientation_data()
