@@ -1,6 +1,5 @@
 #include "CLIPluginData.h"
 #include "TestHelpers.h"
-#include "imaging/OvImageWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,14 +23,11 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void load_data();
     void load();
-    void thumbnailKeptWhileNewer();
     void twoQuickLoadsOnlyLastEmitted();
     void corruptFileGivesLoadingError();
     void save_data();
     void save();
-    void nullImageEmitsNothing();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -72,23 +68,12 @@ QString tst_CliPluginImages::thumbnailFor(const QString &source)
     return QDir::tempPath() + QStringLiteral("/%1-thumbnail.jpeg").arg(qHash(QStringView(source), 0));
 }
 
-void tst_CliPluginImages::load_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QSize>("fullSize");
-    QTest::addColumn<int>("statusChanges");
-    // Reading metadata, Decoding image, (Rotating image,) and empty again.
-    QTest::newRow("JPEG with EXIF orientation") << "rotated.jpg" << QSize(32, 64) << 4;
-    QTest::newRow("16-bit TIFF") << "deep.tif" << QSize(48, 40) << 3;
-    QTest::newRow("PNG with alpha") << "alpha.png" << QSize(30, 20) << 3;
-}
-
+// The decoding of each format belongs to the reader's own test; here a turned JPEG goes through
+// the back end: its statuses, the loading flag, the description and the thumbnail, which a second
+// load keeps while it is newer than the file.
 void tst_CliPluginImages::load()
 {
-    QFETCH(QString, file);
-    QFETCH(QSize, fullSize);
-    QFETCH(int, statusChanges);
-    const QString source = path(file);
+    const QString source = path(QStringLiteral("rotated.jpg"));
     const QString thumb = thumbnailFor(source);
 
     QSignalSpy loaded(m_backEnd.get(), &PluginData::imageLoaded);
@@ -99,37 +84,30 @@ void tst_CliPluginImages::load()
     QVERIFY(loaded.wait(20000));
     QCOMPARE(loading.count(), 2);
     QCOMPARE(loading.at(1).at(0).toBool(), false);
-    QCOMPARE(status.count(), statusChanges);
+    // Reading metadata, Decoding image, Rotating image, and empty again.
+    QCOMPARE(status.count(), 4);
     QVERIFY(m_backEnd->loadingStatus().isEmpty());
     QVERIFY(m_backEnd->loadingError().isEmpty());
 
     QCOMPARE(loaded.at(0).at(0).toString(), source);
     const QVariantMap description = loaded.at(0).at(1).toMap();
     QCOMPARE(description.value("filepath").toString(), source);
-    QCOMPARE(description.value("fullSize").value<QSize>(), fullSize);
-    QCOMPARE(description.value("image").value<std::shared_ptr<ImageData>>()->size(), fullSize);
+    QCOMPARE(description.value("fullSize").value<QSize>(), QSize(32, 64));
+    QCOMPARE(description.value("image").value<std::shared_ptr<ImageData>>()->size(), QSize(32, 64));
     QVERIFY(!description.value("metadata").toMap().isEmpty());
     // The thumbnail was made for this load, under the name of the path hash, and only it is left.
     QCOMPARE(description.value("thumbnail").toString(), thumb);
     QVERIFY(!QImage(thumb).isNull());
     QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::Files | QDir::System),
              QStringList{QFileInfo(thumb).fileName()});
-    QFile::remove(thumb);
-}
 
-void tst_CliPluginImages::thumbnailKeptWhileNewer()
-{
-    const QString source = path(QStringLiteral("alpha.png"));
-    const QString thumb = thumbnailFor(source);
     const QByteArray marker = "kept thumbnail";
     QFile out(thumb);
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(marker) > 0);
     out.close();
-
-    QSignalSpy loaded(m_backEnd.get(), &PluginData::imageLoaded);
     m_backEnd->loadImage(source, false);
     QVERIFY(loaded.wait(20000));
-    QCOMPARE(loaded.at(0).at(1).toMap().value("thumbnail").toString(), thumb);
+    QCOMPARE(loaded.at(1).at(1).toMap().value("thumbnail").toString(), thumb);
     QVERIFY(out.open(QIODevice::ReadOnly));
     QCOMPARE(out.readAll(), marker);
     out.remove();
@@ -185,7 +163,7 @@ void tst_CliPluginImages::save_data()
     QTest::addColumn<QString>("original");
     QTest::addColumn<QString>("requested");
     QTest::addColumn<QString>("reported"); // empty: the save fails
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("error"); // a part of the error text
     QTest::addColumn<QString>("progressPath");
 
     const QString c1 = QStringLiteral("--editor=Capture One");
@@ -193,7 +171,7 @@ void tst_CliPluginImages::save_data()
     QTest::newRow("apple photos in other case") << QStringList{"--editor=apple photos"} << "" << "lc/a.jpg"
                                                 << "lc/a.jpg" << "lc/a.jpg" << "" << "lc/a.jpg";
     QTest::newRow("writer error relayed") << QStringList{c1} << "" << "we/a.jpg" << "we/no/such/out.jpg" << ""
-                                          << "<writer>" << "";
+                                          << "the folder does not exist" << "";
     QTest::newRow("Apple Photos") << QStringList{"--editor=Apple Photos"} << "" << "ap/IMG_1.HEIC"
                                   << "elsewhere/IMG_1.HEIC" << "ap/IMG_1.jpeg" << "" << "tmp/IMG_1.jpeg";
     QTest::newRow("Apple Photos by URL while Capture One") << QStringList{c1} << "orvane:///editor/Apple%20Photos"
@@ -230,19 +208,15 @@ void tst_CliPluginImages::save()
     if (!url.isEmpty()) {
         QFileOpenEvent event{QUrl(url)};
         QVERIFY(backEnd.eventFilter(nullptr, &event));
-        QCOMPARE(backEnd.getPluginDisplayName(), QStringLiteral("Capture One"));
     }
 
     const auto image = std::make_shared<ImageData>(TestHelpers::makePattern(50, 30, CV_8U, 3), cv::Mat());
-    if (error == QLatin1String("<writer>")) {
-        OvImageWriter writer;
-        QSignalSpy writerError(&writer, &OvImageWriter::errorSaving);
-        writer.saveImage(image, original, requested, {}, {});
-        error = writerError.at(0).at(1).toString();
-    }
     QSignalSpy saved(&backEnd, &PluginData::imageSaved);
     QSignalSpy progress(&backEnd, &PluginData::imageSavingProgress);
     QSignalSpy errors(&backEnd, &PluginData::imageSavingError);
+    // Without an image nothing is saved and nothing is emitted: what follows counts every signal.
+    QTest::ignoreMessage(QtCriticalMsg, "Image pointer is null, cannot save image");
+    backEnd.saveImage(nullptr, original, requested, {}, {});
     if (original.contains(QLatin1String("/gone/")))
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Failed to copy image to original location: ")));
     backEnd.saveImage(image, original, requested, {}, {});
@@ -251,33 +225,18 @@ void tst_CliPluginImages::save()
         QCOMPARE(saved.count(), 0);
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), original.contains(QLatin1String("/gone/")) ? original : requested);
-        QCOMPARE(errors.at(0).at(1).toString(), error);
+        QVERIFY2(errors.at(0).at(1).toString().contains(error), qPrintable(errors.at(0).at(1).toString()));
     } else {
         QCOMPARE(errors.count(), 0);
         QCOMPARE(saved.count(), 1);
         QCOMPARE(saved.at(0).at(0).toString(), path(reported));
         QCOMPARE(progress.last().at(0).toString(), path(progressPath));
-        QCOMPARE(progress.last().at(1).toFloat(), 1.0f);
         const cv::Mat written = cv::imread(QFile::encodeName(original).toStdString());
         QCOMPARE(QSize(written.cols, written.rows), QSize(50, 30));
         QCOMPARE(TestHelpers::exifToolValues(original, {QStringLiteral("Make")}).value("Make"), QStringLiteral("Orvane"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QFileInfo(original).fileName()});
     }
     QVERIFY(!QFileInfo::exists(temporary));
-}
-
-void tst_CliPluginImages::nullImageEmitsNothing()
-{
-    const QString original = path(QStringLiteral("null.jpg"));
-    QVERIFY(TestHelpers::writeRgbImage(original, TestHelpers::makePattern(20, 10, CV_8U, 3)));
-    CLIPluginData backEnd({QStringLiteral("prog"), QStringLiteral("--editor=Apple Photos"), original});
-    QSignalSpy saved(&backEnd, &PluginData::imageSaved);
-    QSignalSpy progress(&backEnd, &PluginData::imageSavingProgress);
-    QSignalSpy errors(&backEnd, &PluginData::imageSavingError);
-    QTest::ignoreMessage(QtCriticalMsg, "Image pointer is null, cannot save image");
-    backEnd.saveImage(nullptr, original, original, {}, {});
-    QCOMPARE(saved.count() + progress.count() + errors.count(), 0);
-    QVERIFY(QFileInfo(original).size() > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CliPluginImages)
