@@ -33,7 +33,6 @@ void tst_CliPluginDetection::initTestCase()
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("xdg-home/applications")));
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("xdg-dirs")));
     QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("photo.jpg")), TestHelpers::makePattern(8, 8, CV_8U, 3)));
-    QVERIFY(QFile::exists(TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper")));
 }
 
 QString tst_CliPluginDetection::makeParent(const QString &name)

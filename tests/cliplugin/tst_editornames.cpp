@@ -26,7 +26,6 @@ void tst_EditorNames::match_data()
     QTest::newRow("openwith in lower case") << "openwith" << none << "";
     QTest::newRow("explorer2: whole name only") << "explorer2" << described << "External Editor";
     QTest::newRow("Lightroom") << "Lightroom" << known << "Adobe Lightroom Classic";
-    QTest::newRow("LightroomClassic") << "LightroomClassic" << known << "Adobe Lightroom Classic";
     QTest::newRow("lightroom inside, any case") << "myLIGHTROOMhelper" << known << "Adobe Lightroom Classic";
     QTest::newRow("Capture One host") << "P1.C1.PluginHostProcess" << known << "Capture One";
     QTest::newRow("Capture One host, lower case") << "p1.c1.pluginhostprocess" << known << "Capture One";
