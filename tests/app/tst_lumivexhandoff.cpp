@@ -91,7 +91,6 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<bool>("merged");
         const QString window = QStringLiteral("--headless");
-        QTest::newRow("same editor named") << "Capture One" << "Capture One" << "second one.png" << false << window << true;
         QTest::newRow("same launching program") << "" << "" << "second.png" << false << window << true;
         QTest::newRow("other editor") << "Capture One" << "Adobe Lightroom Classic" << "second.png" << false << window << false;
         QTest::newRow("batch run") << "Capture One" << "Capture One" << "second.png" << false << "--auto=identity" << false;
