@@ -176,7 +176,6 @@ bool tst_CliPluginLaunch::drop(CLIPluginData &backEnd, QMimeData *mime)
 void tst_CliPluginLaunch::fileOpen_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("started");
     QTest::addColumn<QString>("url"); // "%T/..." or empty: the event carries that file path instead
     QTest::addColumn<QString>("added"); // the file announced; empty: none
     QTest::addColumn<QString>("editor"); // "<detected>": what the parent process gives
@@ -187,24 +186,22 @@ void tst_CliPluginLaunch::fileOpen_data()
     const QString spaced = path(QStringLiteral("with space.jpg"));
     const QString percent = QString::fromLatin1(QUrl::toPercentEncoding(spaced, "/"));
     // A stand-alone run looks for its editor again when a file arrives, and says what it found.
-    QTest::newRow("file path") << alone << true << "%T/a.jpg" << "%T/a.jpg" << detected << 1;
-    QTest::newRow("local file URL") << alone << true << "file://" + percent << spaced << detected << 1;
-    QTest::newRow("percent-encoded URL without scheme") << alone << true << percent << spaced << detected << 1;
-    QTest::newRow("before start: waits") << alone << false << "%T/a.jpg" << "%T/a.jpg" << detected << 1;
-    QTest::newRow("stand-alone becomes Apple Photos") << alone << true << "orvane:///editor/Apple%20Photos" << ""
+    QTest::newRow("file path") << alone << "%T/a.jpg" << "%T/a.jpg" << detected << 1;
+    QTest::newRow("local file URL") << alone << "file://" + percent << spaced << detected << 1;
+    QTest::newRow("percent-encoded URL without scheme") << alone << percent << spaced << detected << 1;
+    QTest::newRow("stand-alone becomes Apple Photos") << alone << "orvane:///editor/Apple%20Photos" << ""
                                                       << "Apple Photos" << 1;
-    QTest::newRow("single slash form") << alone << true << "orvane:/editor/Photo%2FLab" << "" << "Photo/Lab" << 1;
-    QTest::newRow("empty name examines the parent") << alone << true << "orvane:///editor/" << "" << detected << 1;
-    QTest::newRow("an editor keeps its name") << QStringList{"prog", "--editor=Capture One", "%T/a.jpg"} << true
+    QTest::newRow("single slash form") << alone << "orvane:/editor/Photo%2FLab" << "" << "Photo/Lab" << 1;
+    QTest::newRow("empty name examines the parent") << alone << "orvane:///editor/" << "" << detected << 1;
+    QTest::newRow("an editor keeps its name") << QStringList{"prog", "--editor=Capture One", "%T/a.jpg"}
                                               << "orvane:///editor/Apple%20Photos" << "" << "Capture One" << 0;
-    QTest::newRow("other path adds nothing") << alone << true << "orvane:///open/a.jpg" << "" << "" << 0;
-    QTest::newRow("case-sensitive prefix") << alone << true << "orvane:///Editor/Apple%20Photos" << "" << "" << 0;
+    QTest::newRow("other path adds nothing") << alone << "orvane:///open/a.jpg" << "" << "" << 0;
+    QTest::newRow("case-sensitive prefix") << alone << "orvane:///Editor/Apple%20Photos" << "" << "" << 0;
 }
 
 void tst_CliPluginLaunch::fileOpen()
 {
     QFETCH(QStringList, args);
-    QFETCH(bool, started);
     QFETCH(QString, url);
     QFETCH(QString, added);
     QFETCH(QString, editor);
@@ -216,8 +213,7 @@ void tst_CliPluginLaunch::fileOpen()
     added.replace(QStringLiteral("%T/"), root);
 
     CLIPluginData backEnd(args);
-    if (started)
-        backEnd.start();
+    backEnd.start();
     QSignalSpy mode(&backEnd, &PluginData::isPluginModeChanged);
     QSignalSpy addedSpy(&backEnd, &PluginData::imagesAdded);
     const auto event = url.startsWith(QLatin1String("%T/")) ? std::make_unique<QFileOpenEvent>(url.replace("%T/", root))
@@ -227,11 +223,6 @@ void tst_CliPluginLaunch::fileOpen()
     if (modeChanges)
         QCOMPARE(mode.at(0).at(0).toBool(), !editor.isEmpty());
     QCOMPARE(backEnd.getPluginDisplayName(), editor);
-    if (!started) {
-        QCOMPARE(addedSpy.count(), 0);
-        QCOMPARE(backEnd.getDataForMerging(), added);
-        backEnd.start();
-    }
     QCOMPARE(addedSpy.count(), added.isEmpty() ? 0 : 1);
     if (!added.isEmpty())
         QCOMPARE(addedSpy.at(0), (QList<QVariant>{QStringList{added}, false}));
