@@ -25,7 +25,6 @@ void tst_OvExifToolMetadata::orientation_data()
     QTest::newRow("not a number") << QVariantMap{{"EXIF:Orientation", QStringLiteral("Rotate 90 CW")}} << 1;
     QTest::newRow("XMP only") << QVariantMap{{"XMP:Orientation", 5}} << 5;
     QTest::newRow("EXIF wins over XMP") << QVariantMap{{"EXIF:Orientation", 2}, {"XMP:Orientation", 7}} << 2;
-    QTest::newRow("other tags only") << QVariantMap{{"EXIF:Make", QStringLiteral("Cam")}} << 1;
 }
 
 void tst_OvExifToolMetadata::orientation()
