@@ -28,24 +28,17 @@ class Facade
 public:
     explicit Facade(const QStringList &args = {QStringLiteral("tst_ovintegrations")})
         : m_facade(new OvIntegrations(args))
-        , m_backEnd(OvIntegrationsProbe::backEnd(*m_facade))
     {
+        m_backEnd.reset(OvIntegrationsProbe::backEnd(*m_facade));
     }
-    ~Facade()
-    {
-        delete m_facade;
-        delete m_backEnd;
-    }
-    Facade(const Facade &) = delete;
-    Facade &operator=(const Facade &) = delete;
 
-    OvIntegrations *operator->() const { return m_facade; }
-    OvIntegrations *get() const { return m_facade; }
-    PluginData *backEnd() const { return m_backEnd; }
+    OvIntegrations *operator->() const { return m_facade.get(); }
+    OvIntegrations *get() const { return m_facade.get(); }
+    PluginData *backEnd() const { return m_backEnd.get(); }
 
 private:
-    OvIntegrations *m_facade;
-    PluginData *m_backEnd;
+    std::unique_ptr<PluginData> m_backEnd; // declared first: destroyed after the facade
+    std::unique_ptr<OvIntegrations> m_facade;
 };
 
 // One line per signal, invokable, property and enumeration of the class itself, in order.
@@ -168,8 +161,6 @@ void tst_OvIntegrations::anythingButTheMarkerIsExternalEditorMode()
 void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
 {
     Facade facade;
-    facade->start();
-    PluginData *backEnd = facade.backEnd();
     QVERIFY(facade->setProperty("currentImage", QStringLiteral("current")));
     QStringList order;
     QVariantMap seenByLoadedHandler;
@@ -178,20 +169,15 @@ void tst_OvIntegrations::imageLoadedReplacesOnlyTheCurrentDescription()
         seenByLoadedHandler = facade->imagedata();
     });
     QObject::connect(facade.get(), &OvIntegrations::imagedataChanged, [&] { order << QStringLiteral("imagedataChanged"); });
-    const auto load = [&](const QString &id, const QString &name) {
-        QMetaObject::invokeMethod(backEnd, [&] { emit backEnd->imageLoaded(id, {{QStringLiteral("name"), name}}); },
-                                  Qt::BlockingQueuedConnection);
-    };
-
-    load(QStringLiteral("other"), QStringLiteral("other"));
-    load(QStringLiteral("Current"), QStringLiteral("other"));
-    load(QStringLiteral("current"), QStringLiteral("first"));
+    // Queued to the facade, as from the worker thread.
+    for (const char *id : {"other", "Current", "current"})
+        emit facade.backEnd()->imageLoaded(QLatin1String(id), {{QStringLiteral("name"), QLatin1String(id)}});
     QTRY_COMPARE(order.size(), 4);
     QCOMPARE(order, (QStringList{"pluginImageLoaded other", "pluginImageLoaded Current", "pluginImageLoaded current",
                                  "imagedataChanged"}));
     // Handlers of pluginImageLoaded still see the previous description.
     QVERIFY(seenByLoadedHandler.isEmpty());
-    QCOMPARE(facade->property("imagedata").toMap().value("name").toString(), QStringLiteral("first"));
+    QCOMPARE(facade->property("imagedata").toMap().value("name").toString(), QStringLiteral("current"));
 }
 
 void tst_OvIntegrations::cropsImageAndRawImage_data()
