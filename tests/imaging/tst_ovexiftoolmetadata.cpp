@@ -17,7 +17,6 @@ void tst_OvExifToolMetadata::orientation_data()
     QTest::addColumn<int>("expected");
 
     QTest::newRow("absent") << QVariantMap() << 1;
-    QTest::newRow("integer") << QVariantMap{{"EXIF:Orientation", 6}} << 6;
     QTest::newRow("number from JSON") << QVariantMap{{"EXIF:Orientation", 8.0}} << 8;
     QTest::newRow("text") << QVariantMap{{"EXIF:Orientation", QStringLiteral("3")}} << 3;
     QTest::newRow("zero") << QVariantMap{{"EXIF:Orientation", 0}} << 1;
