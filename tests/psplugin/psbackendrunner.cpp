@@ -1,9 +1,8 @@
 // psbackendrunner: a minimal application for filter runs in tests. Started by the filter module
 // (or its stand-in) with the filter marker as argv[0], it constructs the filter-host back end,
-// starts it, optionally loads and saves the image unchanged, cleans up and prints what it saw,
-// one "key=value" line each.
+// starts it, cleans up and prints what it saw, one "key=value" line each.
 //
-//   psbackendrunner [--load] [--save-unchanged] [--cleanup-on-thread] [--skip-cleanup]
+//   psbackendrunner [--cleanup-on-thread] [--skip-cleanup]
 
 #include "psplugin/PSPluginData.h"
 
@@ -13,7 +12,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -49,16 +47,8 @@ int main(int argc, char *argv[])
     QObject::connect(backEnd, &PluginData::trackEvent, [](const QString &id, const QVariantMap &params) {
         print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + json(params));
     });
-    std::shared_ptr<ImageData> loaded;
-    QObject::connect(backEnd, &PluginData::imageLoaded, [&loaded](const QString &, const QVariantMap &data) {
-        loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
-    });
 
     backEnd->start();
-    if (args.contains(QStringLiteral("--load")))
-        backEnd->loadImage(QStringLiteral("runner image"), false);
-    if (args.contains(QStringLiteral("--save-unchanged")))
-        backEnd->saveImage(loaded, QString(), QStringLiteral("host output"), {}, {});
     if (args.contains(QStringLiteral("--skip-cleanup"))) {
         delete backEnd;
         return 0;
