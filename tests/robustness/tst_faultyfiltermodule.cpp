@@ -115,8 +115,8 @@ void tst_FaultyFilterModule::malformedHandOver_data()
         QTest::newRow(expected.name) << int(expected.kind);
 }
 
-// The stand-in damages the hand-over, the real application meets it; the same catalogue is
-// applied in-process by tst_pspluginlifecycle.
+// The stand-in damages the hand-over, the real application meets it: how it ends, what it leaves
+// in the record and what it logs.
 void tst_FaultyFilterModule::malformedHandOver()
 {
     QFETCH(int, kind);
@@ -126,14 +126,11 @@ void tst_FaultyFilterModule::malformedHandOver()
     QVERIFY(iccFile.open(QIODevice::WriteOnly));
     iccFile.write(QByteArray(560, '\x2a'));
     iccFile.close();
-    const QString output = dir.filePath(QStringLiteral("output.png"));
-    QFile::remove(output);
 
     const ProcessResult result = run(binPath("ovfilterhost"), {"--row-padding", "2", "--icc", icc, "--corrupt", expected.name,
-                                                        colourImage, output, "--", binPath("lumivex"), "--auto=identity"});
+                                                        colourImage, dir.filePath("output.png"), "--", binPath("lumivex"),
+                                                        "--auto=identity"});
     QVERIFY(result.finished);
-    // The stand-in's own exit code: 0 delivered, 2 a reported failure, 3 an untouched record.
-    QCOMPARE(result.exitCode, expected.status == 255 ? 3 : expected.status);
     const QString summary = summaryLine(result.standardOutput);
     const QString message = expected.status == 2 ? QString::fromLatin1(expected.log) : QString();
     QVERIFY2(summary.startsWith(QStringLiteral("ovfilterhost: status=%1 message=\"%2\"").arg(expected.status).arg(message)),
@@ -141,8 +138,6 @@ void tst_FaultyFilterModule::malformedHandOver()
     QVERIFY2(summary.contains(QStringLiteral(" exit=%1 ").arg(expected.exitCode)), qPrintable(summary));
     QVERIFY2(result.standardError.contains(QLatin1String(expected.log)), qPrintable(result.standardError));
     QVERIFY2(!hasCrashReport(result.standardError), qPrintable(result.standardError));
-    QCOMPARE(QFile::exists(output), expected.status == 0);
-    QVERIFY(FilterHostSession::removeStaleChannels().isEmpty());
 }
 
 // The application spins on the param lock without a time limit: when the module dies before it
