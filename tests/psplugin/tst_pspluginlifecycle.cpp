@@ -28,12 +28,10 @@ class tst_PSPluginLifecycle : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void runWithoutSaveLeavesStatusOne_data();
-    void runWithoutSaveLeavesStatusOne();
+    void runWithoutSave_data();
+    void runWithoutSave();
     void waitsUntilTheModuleReleasesTheRecord();
     void shortRecordIsNeverWritten();
-    void cleanupReleasesTheLocks_data();
-    void cleanupReleasesTheLocks();
 
 private:
     FilterHostSession *session = nullptr;
@@ -52,7 +50,7 @@ void tst_PSPluginLifecycle::cleanup()
     FilterHostSession::removeStaleChannels();
 }
 
-void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne_data()
+void tst_PSPluginLifecycle::runWithoutSave_data()
 {
     QTest::addColumn<int>("runMode");
     QTest::addColumn<QString>("signature");
@@ -62,19 +60,24 @@ void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne_data()
     QTest::addColumn<QString>("displayName");
     QTest::addColumn<QString>("versionText");
     QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("runnerOption");
 
-    QTest::newRow("photoshop interactive") << 1 << "8BIM" << "Photoshop.exe" << QList<int>{24, 1, 0} << true
-                                           << "Adobe Photoshop" << "24.1.0" << false;
+    // The locks were taken on the runner's main thread; the release must work from any other.
+    QTest::newRow("photoshop, cleanup on another thread") << 1 << "8BIM" << "Photoshop.exe" << QList<int>{24, 1, 0}
+                                                          << true << "Adobe Photoshop" << "24.1.0" << false
+                                                          << "--cleanup-on-thread";
     QTest::newRow("silent, no mask") << 0 << "8BIM" << "PhotoshopElementsEditor.exe" << QList<int>{2023, 0, 7}
-                                     << false << "Adobe Photoshop Elements" << "2023.0.7" << true;
+                                     << false << "Adobe Photoshop Elements" << "2023.0.7" << true << "";
     QTest::newRow("run mode 2, negative version") << 2 << "AffP" << "Photo2.exe" << QList<int>{-1, 0, -25} << true
-                                                  << "Affinity Photo 2" << "-1.0.-25" << false;
+                                                  << "Affinity Photo 2" << "-1.0.-25" << false << "";
     // No NUL inside the 258-byte field: the reader must stop at its end.
     QTest::newRow("process name fills its field") << 1 << "GIMP" << QString(258, QLatin1Char('x')) << QList<int>{2, 10, 36}
-                                                  << false << "GIMP" << "2.10.36" << false;
+                                                  << false << "GIMP" << "2.10.36" << false << "";
+    QTest::newRow("no cleanup") << 1 << "8BIM" << "Photoshop.exe" << QList<int>{24, 1, 0} << true << "Adobe Photoshop"
+                                << "24.1.0" << false << "--skip-cleanup";
 }
 
-void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne()
+void tst_PSPluginLifecycle::runWithoutSave()
 {
     QFETCH(int, runMode);
     QFETCH(QString, signature);
@@ -84,6 +87,7 @@ void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne()
     QFETCH(QString, displayName);
     QFETCH(QString, versionText);
     QFETCH(bool, silent);
+    QFETCH(QString, runnerOption);
 
     HostSetup setup;
     setup.runMode = uint8_t(runMode);
@@ -97,7 +101,7 @@ void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne()
     if (processName.size() == 258)
         session->record()->hostProcessName[257] = 'x';
 
-    const ProcessResult result = run(runnerPath(), {});
+    const ProcessResult result = run(binPath("psbackendrunner"), {runnerOption});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.values.value("hostDisplayName"), displayName);
     QCOMPARE(result.values.value("isSilent"), silent ? "true" : "false");
@@ -111,7 +115,15 @@ void tst_PSPluginLifecycle::runWithoutSaveLeavesStatusOne()
     QCOMPARE(event.value("version").toString(), versionText);
     QCOMPARE(event.value("processName").toString(), processName);
 
-    QCOMPARE(int(session->record()->status), 1);
+    const bool released = runnerOption != QLatin1String("--skip-cleanup");
+    QCOMPARE(int(session->record()->status), released ? 1 : int(FilterHostSession::UntouchedStatus));
+    QCOMPARE(session->param().tryLock(), released);
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(session->plane(k).tryLock(), released);
+    if (mask)
+        QCOMPARE(session->mask()->tryLock(), released);
+    if (released)
+        QCOMPARE(session->param().info()->lockCount, 1u);
     // The ICC channel is let go at the end of start(); the others stay for the module.
     QVERIFY(!objectExists(FilterHostSession::IccName));
     QVERIFY(!objectExists(std::string(FilterHostSession::IccName) + "Info"));
@@ -126,7 +138,7 @@ void tst_PSPluginLifecycle::waitsUntilTheModuleReleasesTheRecord()
     QVERIFY2(session->create(makeHostImage(8, 8, false, true), HostSetup(), &error), qPrintable(error));
 
     QProcess runner;
-    runner.start(runnerPath(), {});
+    runner.start(binPath("psbackendrunner"), {});
     QVERIFY(runner.waitForStarted());
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += runner.readAllStandardError()).contains("Created IPCParams, waiting for lock."), 20000);
@@ -147,35 +159,12 @@ void tst_PSPluginLifecycle::shortRecordIsNeverWritten()
     HostChannel shortRecord(FilterHostSession::ParamName);
     QString error;
     QVERIFY(shortRecord.create(1000, &error));
-    const ProcessResult result = run(runnerPath(), {});
+    const ProcessResult result = run(binPath("psbackendrunner"), {});
     const QByteArray written(reinterpret_cast<const char *>(shortRecord.data()), 1000);
     shortRecord.remove();
     QCOMPARE(written, QByteArray(1000, '\0'));
     QCOMPARE(result.exitCode, 255);
     QVERIFY(result.standardError.contains(QStringLiteral("Failed to open shared memory for params")));
-}
-
-void tst_PSPluginLifecycle::cleanupReleasesTheLocks_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<bool>("released");
-    QTest::newRow("cleanup on another thread") << "--cleanup-on-thread" << true;
-    QTest::newRow("no cleanup") << "--skip-cleanup" << false;
-}
-
-void tst_PSPluginLifecycle::cleanupReleasesTheLocks()
-{
-    QFETCH(QString, option);
-    QFETCH(bool, released);
-    QVERIFY(createReleasedSession(*session, makeHostImage(12, 12, false, true)));
-    QCOMPARE(run(runnerPath(), {option}).exitCode, 0);
-    QCOMPARE(int(session->record()->status), released ? 1 : int(FilterHostSession::UntouchedStatus));
-    QCOMPARE(session->param().tryLock(), released);
-    for (int k = 0; k < 3; ++k)
-        QCOMPARE(session->plane(k).tryLock(), released);
-    QCOMPARE(session->mask()->tryLock(), released);
-    if (released)
-        QCOMPARE(session->param().info()->lockCount, 1u);
 }
 
 QTEST_GUILESS_MAIN(tst_PSPluginLifecycle)

@@ -8,8 +8,8 @@
 #include "HostCorruption.h"
 #include "TestHelpers.h"
 
-#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,21 +25,6 @@ using namespace PSTestSupport;
 namespace {
 
 const char *const Marker = "Orvane_Lumivex_PS_Plugin";
-
-QString binPath(const char *program)
-{
-    return QDir(TestHelpers::binDir()).filePath(QLatin1String(program));
-}
-
-// The "ovfilterhost: status=..." line of the stand-in's standard output, empty when missing.
-QString summaryLine(const QString &output)
-{
-    for (const QString &line : output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("ovfilterhost: status=")))
-            return line;
-    }
-    return QString();
-}
 
 QString readAll(const QString &path)
 {
@@ -131,7 +116,8 @@ void tst_FaultyFilterModule::malformedHandOver()
                                                         colourImage, dir.filePath("output.png"), "--", binPath("lumivex"),
                                                         "--auto=identity"});
     QVERIFY(result.finished);
-    const QString summary = summaryLine(result.standardOutput);
+    const QRegularExpression summaryLine(QStringLiteral("^ovfilterhost: status=.*$"), QRegularExpression::MultilineOption);
+    const QString summary = summaryLine.match(result.standardOutput).captured();
     const QString message = expected.status == 2 ? QString::fromLatin1(expected.log) : QString();
     QVERIFY2(summary.startsWith(QStringLiteral("ovfilterhost: status=%1 message=\"%2\"").arg(expected.status).arg(message)),
              qPrintable(summary));
