@@ -22,11 +22,6 @@ void print(const QString &key, const QString &value)
     std::fflush(stdout);
 }
 
-QString json(const QVariantMap &map)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -45,19 +40,16 @@ int main(int argc, char *argv[])
         print(QStringLiteral("imagesAdded"), ids.join(QLatin1Char('|')) + (merging ? QStringLiteral(" merging") : QString()));
     });
     QObject::connect(backEnd, &PluginData::trackEvent, [](const QString &id, const QVariantMap &params) {
-        print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + json(params));
+        const QJsonDocument json(QJsonObject::fromVariantMap(params));
+        print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + QString::fromUtf8(json.toJson(QJsonDocument::Compact)));
     });
 
     backEnd->start();
-    if (args.contains(QStringLiteral("--skip-cleanup"))) {
-        delete backEnd;
-        return 0;
-    }
     if (args.contains(QStringLiteral("--cleanup-on-thread"))) {
         // The locks were taken on this thread; the release must work from any other.
         std::thread other([backEnd] { backEnd->cleanup(); });
         other.join();
-    } else {
+    } else if (!args.contains(QStringLiteral("--skip-cleanup"))) {
         backEnd->cleanup();
     }
     // The back end's channels stay mapped on their own; the object itself can go.
