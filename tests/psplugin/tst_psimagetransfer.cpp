@@ -8,7 +8,6 @@
 #include "psplugin/PSPluginData.h"
 
 #include <QDir>
-#include <QImage>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
