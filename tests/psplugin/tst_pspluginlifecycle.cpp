@@ -101,9 +101,7 @@ void tst_PSPluginLifecycle::runWithoutSave()
     const QJsonObject event = QJsonDocument::fromJson(
         result.values.value("trackEvent").section(QLatin1Char(' '), 3).toUtf8()).object();
     QVERIFY(result.values.value("trackEvent").startsWith(QStringLiteral("Plugin Host Info {")));
-    QCOMPARE(event.value("signature").toString(), signature);
-    QCOMPARE(event.value("version").toString(), versionText);
-    QCOMPARE(event.value("processName").toString(), processName);
+    QCOMPARE(event, (QJsonObject{{"signature", signature}, {"version", versionText}, {"processName", processName}}));
 
     const bool released = runnerOption != QLatin1String("--skip-cleanup");
     QCOMPARE(int(session->record()->status), released ? 1 : int(FilterHostSession::UntouchedStatus));
