@@ -52,10 +52,7 @@ HostImage makeHostImage(int width, int height, bool gray, bool mask)
         }
         return plane;
     };
-    HostImage image;
-    image.width = width;
-    image.height = height;
-    image.gray = gray;
+    HostImage image{width, height, gray, {}, {}};
     for (int k = 0; k < 3; ++k)
         image.planes[k] = ramp(97, 31, gray ? 0 : k * 5003);
     if (mask)

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <memory>
+
 using namespace PSTestSupport;
 
 class tst_PSPluginLifecycle : public QObject
@@ -24,20 +26,18 @@ private Q_SLOTS:
     void shortRecordIsNeverWritten();
 
 private:
-    FilterHostSession *session = nullptr;
+    std::unique_ptr<FilterHostSession> session;
 };
 
 void tst_PSPluginLifecycle::init()
 {
-    session = new FilterHostSession;
+    session = std::make_unique<FilterHostSession>();
 }
 
 void tst_PSPluginLifecycle::cleanup()
 {
-    session->removeAll();
-    delete session;
-    session = nullptr;
-    FilterHostSession::removeStaleChannels();
+    session.reset();
+    FilterHostSession::removeStaleChannels(); // every channel a test made, by name
 }
 
 void tst_PSPluginLifecycle::runWithoutSave_data()
