@@ -23,7 +23,7 @@ QString binDir()
 cv::Mat makePattern(int width, int height, int depth, int channels)
 {
     const double maxValue = depth == CV_16U ? 65535.0 : 255.0;
-    cv::Mat image(height, width, CV_MAKETYPE(depth, channels));
+    cv::Mat image(height, width, CV_64FC(channels));
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const double values[4] = {
@@ -32,14 +32,11 @@ cv::Mat makePattern(int width, int height, int depth, int channels)
                 ((x / 8 + y / 8) % 2) ? maxValue : 0.0,
                 maxValue * (0.25 + 0.75 * x / std::max(1, width - 1)),
             };
-            for (int c = 0; c < channels; ++c) {
-                if (depth == CV_16U)
-                    image.ptr<ushort>(y)[x * channels + c] = cv::saturate_cast<ushort>(values[c]);
-                else
-                    image.ptr<uchar>(y)[x * channels + c] = cv::saturate_cast<uchar>(values[c]);
-            }
+            for (int c = 0; c < channels; ++c)
+                image.ptr<double>(y)[x * channels + c] = values[c];
         }
     }
+    image.convertTo(image, depth); // rounds and saturates like saturate_cast
     return image;
 }
 
