@@ -9,15 +9,6 @@
 
 namespace PSReference {
 
-namespace {
-
-uint16_t *row(uint16_t *plane, int rowBytes, int y)
-{
-    return reinterpret_cast<uint16_t *>(reinterpret_cast<unsigned char *>(plane) + size_t(y) * size_t(rowBytes));
-}
-
-} // namespace
-
 cv::Size thumbnailSize(int width, int height)
 {
     return height > width ? cv::Size(200, height * 200 / width) : cv::Size(width * 200 / height, 200);
@@ -46,18 +37,12 @@ void save(const std::shared_ptr<ImageData> &image, const Planes &p)
     cv::Mat f = CvUtils::convert(image->fullMat(p.mask != nullptr), 5);
     f.convertTo(f, CV_16U, 32767.0, 0.0);
     cv::threshold(f, f, 32767, 32767, cv::THRESH_TRUNC);
-    const int n = f.channels();
-    for (int y = 0; y < p.height; ++y) {
-        const uint16_t *s = f.ptr<uint16_t>(y);
-        for (int x = 0; x < p.width; ++x) {
-            row(p.planes[0], p.rowBytes, y)[x] = s[n * x + 0];
-            row(p.planes[1], p.rowBytes, y)[x] = s[n * x + 1];
-            row(p.planes[2], p.rowBytes, y)[x] = s[n * x + 2];
-        }
-        if (p.mask && n == 4) {
-            for (int x = 0; x < p.width; ++x)
-                row(p.mask, p.rowBytes, y)[x] = s[4 * x + 3];
-        }
+    std::vector<cv::Mat> channels;
+    cv::split(f, channels);
+    uint16_t *const targets[4] = {p.planes[0], p.planes[1], p.planes[2], channels.size() == 4 ? p.mask : nullptr};
+    for (int k = 0; k < 4; ++k) {
+        if (targets[k])
+            channels[size_t(k)].copyTo(cv::Mat(p.height, p.width, CV_16UC1, targets[k], size_t(p.rowBytes)));
     }
 }
 

@@ -8,9 +8,9 @@
 
 namespace PSTestSupport {
 
-QString runnerPath()
+QString binPath(const char *program)
 {
-    return QDir(TestHelpers::binDir()).filePath(QStringLiteral("psbackendrunner"));
+    return QDir(TestHelpers::binDir()).filePath(QLatin1String(program));
 }
 
 ProcessResult collect(QProcess &process, int timeoutMs)
@@ -21,7 +21,6 @@ ProcessResult collect(QProcess &process, int timeoutMs)
         process.kill();
         process.waitForFinished(5000);
     }
-    result.exitStatus = process.exitStatus();
     result.exitCode = process.exitCode();
     result.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
     result.standardError = QString::fromUtf8(process.readAllStandardError());
@@ -53,10 +52,7 @@ HostImage makeHostImage(int width, int height, bool gray, bool mask)
         }
         return plane;
     };
-    HostImage image;
-    image.width = width;
-    image.height = height;
-    image.gray = gray;
+    HostImage image{width, height, gray, {}, {}};
     for (int k = 0; k < 3; ++k)
         image.planes[k] = ramp(97, 31, gray ? 0 : k * 5003);
     if (mask)
@@ -76,9 +72,10 @@ bool createReleasedSession(FilterHostSession &session, const HostImage &image, c
     return true;
 }
 
-PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, const HostSetup &setup)
+PSPluginData *startBackEnd(FilterHostSession *&session, const HostImage &image, const HostSetup &setup)
 {
-    if (!createReleasedSession(session, image, setup))
+    session = new FilterHostSession;
+    if (!createReleasedSession(*session, image, setup))
         return nullptr;
     auto *backEnd = new PSPluginData();
     backEnd->start();

@@ -18,7 +18,6 @@ namespace PSTestSupport {
 struct ProcessResult
 {
     bool finished = false;
-    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
     int exitCode = -1;
     QString standardOutput;
     QString standardError;
@@ -26,7 +25,8 @@ struct ProcessResult
     QMap<QString, QString> values;
 };
 
-QString runnerPath();
+// A program of the build: psbackendrunner, ovfilterhost, lumivex.
+QString binPath(const char *program);
 
 // Runs a program to its end (at most `timeoutMs`) and collects its output.
 ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 60000);
@@ -39,9 +39,9 @@ HostImage makeHostImage(int width, int height, bool gray, bool mask);
 // just after starting the application.
 bool createReleasedSession(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
 
-// Builds the back end in this process over a freshly created, released session and starts it.
-// The back end takes the locks on the calling thread.
-PSPluginData *startBackEnd(FilterHostSession &session, const HostImage &image, const HostSetup &setup = HostSetup());
+// Builds the back end in this process over a new session (created, filled and released) and
+// starts it. The back end takes the locks on the calling thread.
+PSPluginData *startBackEnd(FilterHostSession *&session, const HostImage &image, const HostSetup &setup = HostSetup());
 
 // Deletes a back end made by startBackEnd and removes its session's channels; both pointers end
 // null, so a test's cleanup() can call it whether or not the test function started anything.

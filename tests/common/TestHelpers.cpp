@@ -10,6 +10,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <vector>
+
 namespace TestHelpers {
 
 QString binDir()
@@ -21,7 +23,7 @@ QString binDir()
 cv::Mat makePattern(int width, int height, int depth, int channels)
 {
     const double maxValue = depth == CV_16U ? 65535.0 : 255.0;
-    cv::Mat image(height, width, CV_MAKETYPE(depth, channels));
+    cv::Mat image(height, width, CV_64FC(channels));
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const double values[4] = {
@@ -30,14 +32,11 @@ cv::Mat makePattern(int width, int height, int depth, int channels)
                 ((x / 8 + y / 8) % 2) ? maxValue : 0.0,
                 maxValue * (0.25 + 0.75 * x / std::max(1, width - 1)),
             };
-            for (int c = 0; c < channels; ++c) {
-                if (depth == CV_16U)
-                    image.ptr<ushort>(y)[x * channels + c] = cv::saturate_cast<ushort>(values[c]);
-                else
-                    image.ptr<uchar>(y)[x * channels + c] = cv::saturate_cast<uchar>(values[c]);
-            }
+            for (int c = 0; c < channels; ++c)
+                image.ptr<double>(y)[x * channels + c] = values[c];
         }
     }
+    image.convertTo(image, depth); // rounds and saturates like saturate_cast
     return image;
 }
 
@@ -64,14 +63,12 @@ bool runExifTool(const QStringList &args, const QString &path)
 
 bool writeRgbImage(const QString &path, const cv::Mat &rgb)
 {
-    cv::Mat encoderOrder = rgb;
-    if (rgb.channels() >= 3) {
-        encoderOrder = cv::Mat(rgb.size(), rgb.type());
-        const int fromTo3[] = {0, 2, 1, 1, 2, 0};
-        const int fromTo4[] = {0, 2, 1, 1, 2, 0, 3, 3};
-        cv::mixChannels(&rgb, 1, &encoderOrder, 1, rgb.channels() == 4 ? fromTo4 : fromTo3,
-                        size_t(rgb.channels()));
-    }
+    std::vector<cv::Mat> planes;
+    cv::split(rgb, planes);
+    if (planes.size() >= 3)
+        std::swap(planes[0], planes[2]);
+    cv::Mat encoderOrder;
+    cv::merge(planes, encoderOrder);
     return cv::imwrite(QFile::encodeName(path).toStdString(), encoderOrder);
 }
 
@@ -124,21 +121,14 @@ cv::Mat quadrants(int width, int height)
 
 static QChar colourAt(const cv::Mat &image, bool bgr, int x, int y)
 {
-    const cv::Vec3b p = image.at<cv::Vec3b>(y, x);
-    const uchar red = bgr ? p[2] : p[0];
-    const uchar green = p[1];
-    const uchar blue = bgr ? p[0] : p[2];
-    const auto high = [](uchar v) { return v > 160; };
-    const auto low = [](uchar v) { return v < 96; };
-    if (high(red) && high(green) && high(blue))
-        return QLatin1Char('W');
-    if (high(red) && low(green) && low(blue))
-        return QLatin1Char('R');
-    if (low(red) && high(green) && low(blue))
-        return QLatin1Char('G');
-    if (low(red) && low(green) && high(blue))
-        return QLatin1Char('B');
-    return QLatin1Char('?');
+    cv::Vec3b p = image.at<cv::Vec3b>(y, x);
+    if (bgr)
+        std::swap(p[0], p[2]);
+    QString levels; // per channel in R, G, B order: high, low or in between
+    for (int c = 0; c < 3; ++c)
+        levels += p[c] > 160 ? QLatin1Char('H') : p[c] < 96 ? QLatin1Char('L') : QLatin1Char('?');
+    const qsizetype colour = QStringList{"HHH", "HLL", "LHL", "LLH"}.indexOf(levels);
+    return colour < 0 ? QLatin1Char('?') : QLatin1Char("WRGB"[colour]);
 }
 
 QString quadrantCorners(const cv::Mat &image, bool bgr)

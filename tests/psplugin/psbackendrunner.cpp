@@ -1,9 +1,8 @@
 // psbackendrunner: a minimal application for filter runs in tests. Started by the filter module
 // (or its stand-in) with the filter marker as argv[0], it constructs the filter-host back end,
-// starts it, optionally loads and saves the image unchanged, cleans up and prints what it saw,
-// one "key=value" line each.
+// starts it, cleans up and prints what it saw, one "key=value" line each.
 //
-//   psbackendrunner [--load] [--save-unchanged] [--cleanup-on-thread] [--skip-cleanup]
+//   psbackendrunner [--cleanup-on-thread] [--skip-cleanup]
 
 #include "psplugin/PSPluginData.h"
 
@@ -13,7 +12,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -22,11 +20,6 @@ void print(const QString &key, const QString &value)
 {
     std::printf("%s=%s\n", key.toUtf8().constData(), value.toUtf8().constData());
     std::fflush(stdout);
-}
-
-QString json(const QVariantMap &map)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
@@ -47,27 +40,16 @@ int main(int argc, char *argv[])
         print(QStringLiteral("imagesAdded"), ids.join(QLatin1Char('|')) + (merging ? QStringLiteral(" merging") : QString()));
     });
     QObject::connect(backEnd, &PluginData::trackEvent, [](const QString &id, const QVariantMap &params) {
-        print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + json(params));
-    });
-    std::shared_ptr<ImageData> loaded;
-    QObject::connect(backEnd, &PluginData::imageLoaded, [&loaded](const QString &, const QVariantMap &data) {
-        loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+        const QJsonDocument json(QJsonObject::fromVariantMap(params));
+        print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + QString::fromUtf8(json.toJson(QJsonDocument::Compact)));
     });
 
     backEnd->start();
-    if (args.contains(QStringLiteral("--load")))
-        backEnd->loadImage(QStringLiteral("runner image"), false);
-    if (args.contains(QStringLiteral("--save-unchanged")))
-        backEnd->saveImage(loaded, QString(), QStringLiteral("host output"), {}, {});
-    if (args.contains(QStringLiteral("--skip-cleanup"))) {
-        delete backEnd;
-        return 0;
-    }
     if (args.contains(QStringLiteral("--cleanup-on-thread"))) {
         // The locks were taken on this thread; the release must work from any other.
         std::thread other([backEnd] { backEnd->cleanup(); });
         other.join();
-    } else {
+    } else if (!args.contains(QStringLiteral("--skip-cleanup"))) {
         backEnd->cleanup();
     }
     // The back end's channels stay mapped on their own; the object itself can go.

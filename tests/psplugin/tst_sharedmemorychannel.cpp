@@ -1,6 +1,6 @@
 // SharedMemoryChannel's lock and close against channels created here the way the filter module
 // creates them. Opening, the guard check and a lock held by another process are met by the
-// filter-host runs of tst_pspluginlifecycle.
+// filter-host runs of tst_pspluginlifecycle and tst_faultyfiltermodule.
 
 #include "ChannelLock.h"
 #include "ChannelQtLog.h"
@@ -16,17 +16,12 @@
 
 namespace {
 
-std::string uniqueName(const char *what)
+// A channel of 8 bytes under a name of this process, created as the filter module does.
+std::unique_ptr<HostChannel> createHostChannel(const char *what)
 {
-    return "__ovtest_" + std::to_string(QCoreApplication::applicationPid()) + "_" + what;
-}
-
-// A channel of `size` bytes created as the filter module does, removed at the end of the test.
-std::unique_ptr<HostChannel> createHostChannel(const std::string &name, uint64_t size)
-{
-    auto host = std::make_unique<HostChannel>(name);
+    auto host = std::make_unique<HostChannel>("__ovtest_" + std::to_string(QCoreApplication::applicationPid()) + what);
     QString error;
-    return host->create(size, &error) ? std::move(host) : nullptr;
+    return host->create(8, &error) ? std::move(host) : nullptr;
 }
 
 } // namespace
@@ -43,10 +38,9 @@ private Q_SLOTS:
 
 void tst_SharedMemoryChannel::recursiveLockingAndUnlockFromAnotherThread()
 {
-    const std::string name = uniqueName("recursive");
-    const auto host = createHostChannel(name, 8);
+    const auto host = createHostChannel("recursive");
     QVERIFY(host);
-    SharedMemoryChannel<char> channel(name, 0);
+    SharedMemoryChannel<char> channel(host->name(), 0);
     QCOMPARE(channel.open(), 0);
     ChannelInfo *info = host->info();
     QCOMPARE(channel.tryLock(), 0);
@@ -81,17 +75,16 @@ void tst_SharedMemoryChannel::closeRemovesBothObjects_data()
 void tst_SharedMemoryChannel::closeRemovesBothObjects()
 {
     QFETCH(bool, openFirst);
-    const std::string name = uniqueName("close");
-    const auto host = createHostChannel(name, 8);
+    const auto host = createHostChannel("close");
     QVERIFY(host);
     {
-        SharedMemoryChannel<char> channel(name, 0);
+        SharedMemoryChannel<char> channel(host->name(), 0);
         if (openFirst)
             QCOMPARE(channel.open(), 0);
         QCOMPARE(channel.close(), 0);
         QCOMPARE(channel.tryLock(), -1001);
     }
-    QVERIFY(!HostChannel::removeNamed(name));
+    QVERIFY(!HostChannel::removeNamed(host->name()));
 }
 
 QTEST_GUILESS_MAIN(tst_SharedMemoryChannel)

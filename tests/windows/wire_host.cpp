@@ -114,7 +114,7 @@ void removeObjects(int c)
     bip::shared_memory_object::remove((std::string(ChannelNames[c]) + "Info").c_str());
 }
 
-void fill(HostSide *channels[6])
+void fill(const std::unique_ptr<HostSide> channels[6])
 {
     auto *record = reinterpret_cast<IPCParams *>(channels[Param]->payload);
     record->runMode = 1;
@@ -136,7 +136,7 @@ void fill(HostSide *channels[6])
     std::memcpy(channels[Icc]->payload, Profile, ProfileBytes);
 }
 
-void checkReturned(HostSide *channels[6])
+void checkReturned(const std::unique_ptr<HostSide> channels[6])
 {
     const auto *record = reinterpret_cast<const IPCParams *>(channels[Param]->payload);
     check(record->status == 0, "status is " + std::to_string(record->status) + ", not 0");
@@ -173,23 +173,14 @@ int main(int argc, char *argv[])
         return 4;
     bip::permissions ownerOnly;
     std::string error;
-    if (!HostPermissions::ownerOnly(ownerOnly, error)) {
-        std::printf("FAIL wire protocol: owner-only permissions: %s\n", error.c_str());
-        return 1;
-    }
+    check(HostPermissions::ownerOnly(ownerOnly, error), "owner-only permissions: " + error);
     const uint64_t sizes[6] = {sizeof(IPCParams), PlaneBytes, PlaneBytes, PlaneBytes, PlaneBytes, ProfileBytes};
-    std::unique_ptr<HostSide> owned[6];
-    HostSide *channels[6];
-    try {
-        for (int c = 0; c < 6; ++c) {
-            removeObjects(c);
-            const uint64_t claimed = c == Icc ? IccChannelDataSize : sizes[c];
-            owned[c] = std::make_unique<HostSide>(ChannelNames[c], sizes[c], claimed, ownerOnly);
-            channels[c] = owned[c].get();
-        }
-    } catch (const std::exception &e) {
-        std::printf("FAIL wire protocol: creating the channels: %s\n", e.what());
-        return 1;
+    std::unique_ptr<HostSide> channels[6];
+    // A channel that cannot be made ends the program with its exception's text.
+    for (int c = 0; c < 6; ++c) {
+        removeObjects(c);
+        const uint64_t claimed = c == Icc ? IccChannelDataSize : sizes[c];
+        channels[c] = std::make_unique<HostSide>(ChannelNames[c], sizes[c], claimed, ownerOnly);
     }
     check(ownerOnlyOnDisk(ChannelNames[Param]), "the record's object is not the current user's alone");
     fill(channels);
