@@ -1,8 +1,9 @@
 // psbackendrunner: a minimal application for filter runs in tests. Started by the filter module
 // (or its stand-in) with the filter marker as argv[0], it constructs the filter-host back end,
-// starts it, cleans up and prints what it saw, one "key=value" line each.
+// starts it, optionally loads and saves the image unchanged, cleans up and prints what it saw,
+// one "key=value" line each.
 //
-//   psbackendrunner [--cleanup-on-thread] [--skip-cleanup]
+//   psbackendrunner [--load-and-save] [--cleanup-on-thread] [--skip-cleanup]
 
 #include "psplugin/PSPluginData.h"
 
@@ -12,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -44,7 +46,16 @@ int main(int argc, char *argv[])
         print(QStringLiteral("trackEvent"), id + QLatin1Char(' ') + QString::fromUtf8(json.toJson(QJsonDocument::Compact)));
     });
 
+    std::shared_ptr<ImageData> loaded;
+    QObject::connect(backEnd, &PluginData::imageLoaded, [&loaded](const QString &, const QVariantMap &data) {
+        loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    });
+
     backEnd->start();
+    if (args.contains(QStringLiteral("--load-and-save"))) {
+        backEnd->loadImage(QStringLiteral("runner image"), false);
+        backEnd->saveImage(loaded, QString(), QStringLiteral("host output"), {}, {});
+    }
     if (args.contains(QStringLiteral("--cleanup-on-thread"))) {
         // The locks were taken on this thread; the release must work from any other.
         std::thread other([backEnd] { backEnd->cleanup(); });

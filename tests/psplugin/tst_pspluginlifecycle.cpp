@@ -1,9 +1,10 @@
 // The filter-host back end's life across real processes: this test plays the filter module
-// (channels created and filled here), psbackendrunner runs PSPluginData in a child.
+// (channels created, filled and damaged here), psbackendrunner runs PSPluginData in a child.
 
 #include "PSTestSupport.h"
 
 #include "FilterHostSession.h"
+#include "HostCorruption.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void runWithoutSave_data();
     void runWithoutSave();
     void waitsUntilTheModuleReleasesTheRecord();
+    void malformedHandOver_data();
+    void malformedHandOver();
     void shortRecordIsNeverWritten();
 
 private:
@@ -139,6 +142,36 @@ void tst_PSPluginLifecycle::waitsUntilTheModuleReleasesTheRecord()
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.values.value("hostDisplayName"), QStringLiteral("Adobe Photoshop"));
     QCOMPARE(int(session->record()->status), 1);
+}
+
+void tst_PSPluginLifecycle::malformedHandOver_data()
+{
+    QTest::addColumn<int>("kind");
+    for (const HostCorruption::Expectation &expected : HostCorruption::catalogue())
+        QTest::newRow(expected.name) << int(expected.kind);
+}
+
+// The record damaged in this process, the back end run in a child: the same catalogue that the
+// stand-in applies across processes in tst_faultyfiltermodule.
+void tst_PSPluginLifecycle::malformedHandOver()
+{
+    QFETCH(int, kind);
+    const HostCorruption::Expectation &expected = HostCorruption::catalogue().at(size_t(kind));
+    HostSetup setup;
+    setup.icc = QByteArray(64, 'p');
+    setup.rowPadding = 2;
+    QVERIFY(createReleasedSession(*session, makeHostImage(16, 9, false, true), setup));
+    QString error;
+    QVERIFY2(HostCorruption::apply({HostCorruption::Kind(kind)}, *session, &error), qPrintable(error));
+
+    const ProcessResult result = run(binPath("psbackendrunner"), {QStringLiteral("--load-and-save")});
+    QCOMPARE(result.exitCode, expected.exitCode);
+    QCOMPARE(int(session->record()->status), int(expected.status));
+    QCOMPARE(session->hostErrorMessage(), expected.status == 2 ? QString::fromLatin1(expected.log) : QString());
+    QVERIFY2(result.standardError.contains(QLatin1String(expected.log)), qPrintable(result.standardError));
+    // A fatal end releases nothing: once the back end holds the record, the module sees it
+    // locked by the dead process. The record and the planes are opened before the lock is taken.
+    QCOMPARE(session->param().isHeldByOther(), expected.status == 2 && kind >= HostCorruption::MissingMask);
 }
 
 void tst_PSPluginLifecycle::shortRecordIsNeverWritten()
