@@ -30,6 +30,8 @@ packages=(
   g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64-posix
   wine64
+  libz-mingw-w64-dev
+  libwine-dev
   python3
   dpkg-dev
   lintian
