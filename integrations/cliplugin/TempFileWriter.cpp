@@ -1,6 +1,6 @@
 #include "TempFileWriter.h"
 
-#include "imaging/AtomicFileWriter.h"
+#include "AtomicFileWriter.h"
 
 #include <QFile>
 

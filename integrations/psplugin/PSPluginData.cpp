@@ -5,10 +5,10 @@
 #include "SharedMemoryChannel.h"
 #include "SharedMemoryFaults.h"
 
+#include "AtomicFileWriter.h"
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
-#include "imaging/AtomicFileWriter.h"
 #include "imaging/ImageData.h"
 
 #include <QDebug>
