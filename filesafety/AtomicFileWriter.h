@@ -42,9 +42,6 @@ public:
 
     QString errorString() const;
 
-    // Renames `from` over `to` in one step, replacing whatever entry `to` names.
-    static bool replace(const QString &from, const QString &to, QString *error = nullptr);
-
 private:
     bool fail(const QString &text);
 

@@ -42,8 +42,3 @@ bool TempFileWriter::copyOver(const QString &source, const QString &destination,
         return failed(error, file.errorString());
     return true;
 }
-
-bool TempFileWriter::renameOver(const QString &from, const QString &to, QString *error)
-{
-    return AtomicFileWriter::replace(from, to, error);
-}
