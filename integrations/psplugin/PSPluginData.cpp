@@ -362,14 +362,13 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
         view.planes[k] = planeData[k];
     view.mask = maskData;
 
-    // Dropping the alpha of a four-channel image is only a matter of reading three of its
-    // channels; every other change of channels goes through fullMat.
+    // Every image goes through fullMat: the imaging library decides what the host receives
+    // with and without alpha, and the channel count it answers with is the one checked below.
     const cv::Mat current = image->mat();
     const bool alpha = maskData != nullptr;
-    const bool direct = current.channels() == 4 && !alpha;
-    const cv::Mat source = direct ? current : image->fullMat(alpha);
-    const int channels = direct ? 3 : (source.empty() ? 0 : source.channels());
-    const bool sameMatrix = direct || source.data == current.data;
+    const cv::Mat source = image->fullMat(alpha);
+    const int channels = source.empty() ? 0 : source.channels();
+    const bool sameMatrix = source.data == current.data;
     const bool knownDepth = source.depth() == CV_8U || source.depth() == CV_16U || source.depth() == CV_32F
                          || source.depth() == CV_64F;
 
@@ -381,6 +380,12 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
     }
     if (channels < 3 || !knownDepth) {
         reportChannelMismatch(channels);
+        return;
+    }
+    // The copy walks the host's geometry through the full matrix, so a library that answered
+    // with another size would have pixels read from outside it.
+    if (uint32_t(source.cols) != record->width || uint32_t(source.rows) != record->height) {
+        qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
         return;
     }
     PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &values : nullptr);
