@@ -307,8 +307,9 @@ void PSPluginData::loadImage(const QString &id, bool)
 // The short side becomes 200 pixels. Bilinear sampling at this reduction reads only a few
 // source pixels, so the converted 16-bit image serves as source instead of a float copy of the
 // whole picture; the result differs from a float source by far less than one 8-bit step.
-// The file is written under a new name and put in place at once, so that a reader never sees a
-// half-written thumbnail.
+// ImageData::imwrite writes the file under a new, hidden name beside the target that ends in
+// ".png" (the encoder goes by the suffix); the file is then renamed over the target, so that a
+// reader never sees a half-written thumbnail and a link planted at the name is not followed.
 // A strip a few pixels wide from the host would ask for a thumbnail of billions of pixels (a
 // 1 x 100000 image gives 200 x 20000000); such a thumbnail is not made, like a failed write,
 // rather than letting the allocation take the process down.
