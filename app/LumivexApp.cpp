@@ -2,15 +2,12 @@
 
 #include "Console.h"
 #include "HeadlessRun.h"
-#include "LumivexWindow.h"
 #include "OvIntegrations.h"
 #include "OvIntercom.h"
 #include "QuitSignals.h"
 #include "SignalPrinter.h"
-#include "ViewController.h"
 
 #include <QApplication>
-#include <QQuickWindow>
 #include <QTextStream>
 
 #include <memory>
@@ -120,20 +117,4 @@ int LumivexApp::runHeadless(const LaunchOptions &options, OvIntegrations &integr
     QObject::connect(&headless, &HeadlessRun::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);
     headless.begin();
     return QApplication::exec();
-}
-
-int LumivexApp::runWindow(OvIntegrations &integrations)
-{
-    LumivexWindow window(&integrations);
-    if (!window.load()) {
-        for (const QString &error : window.errors())
-            Console::error(error);
-        integrations.cleanup();
-        return 1;
-    }
-    QObject::connect(window.controller(), &ViewController::deliveredToHost, qApp, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    const int code = QApplication::exec();
-    integrations.cleanup();
-    return code;
 }

@@ -5,7 +5,12 @@
 # Library dependencies come from the binaries (dpkg-shlibdeps); the hand-written ones below are
 # what no binary shows: programs and QML modules loaded at run time, and what find_package needs.
 
-# Debian packages are made on a Debian host only (dpkg-shlibdeps, gzip).
+# A Windows build gets a zip instead; Debian packages are made on a Debian host only
+# (dpkg-shlibdeps, gzip).
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/OvPackagingWindows.cmake)
+    return()
+endif()
 if(NOT CMAKE_HOST_UNIX)
     return()
 endif()

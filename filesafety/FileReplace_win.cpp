@@ -2,16 +2,18 @@
 
 #include <qt_windows.h>
 
+#include <iterator>
+
 namespace FileReplace {
 
 namespace {
 
-QString lastErrorText()
+QString errorText(DWORD code)
 {
     wchar_t *buffer = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
                        | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, GetLastError(), 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+                   nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
     const QString text = buffer ? QString::fromWCharArray(buffer).trimmed() : QString();
     LocalFree(buffer);
     return text;
@@ -19,15 +21,68 @@ QString lastErrorText()
 
 } // namespace
 
+namespace {
+
+const wchar_t *wide(const QString &path)
+{
+    return reinterpret_cast<const wchar_t *>(path.utf16());
+}
+
+bool isLink(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// ReplaceFile succeeds where another process holds the target open and allows deletion (a photo
+// manager, an indexer or a virus scanner usually does), while MoveFileEx then fails. It needs an
+// existing target that is no link: MoveFileEx replaces a reparse point itself rather than its
+// target, and creates a file that is not there yet.
+bool replaceOnce(const QString &from, const QString &to)
+{
+    if (!isLink(to)) {
+        if (ReplaceFileW(wide(to), wide(from), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return true;
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            return false;
+    }
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// A holder that denies deletion usually lets go within moments (a scanner, a thumbnailer).
+bool isPassing(DWORD code)
+{
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The waits between attempts, in milliseconds: about 1.3 s in all, as git for Windows waits on
+// held files, so that a save never hangs on a holder that does not let go.
+const DWORD kRetryDelays[] = {1, 10, 20, 40, 80, 160, 320, 640};
+
+} // namespace
+
 bool replace(const QString &from, const QString &to, QString *error)
 {
-    // MoveFileEx replaces a reparse point at `to` rather than its target.
-    const bool ok = MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                                reinterpret_cast<const wchar_t *>(to.utf16()),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok && error)
-        *error = lastErrorText();
-    return ok;
+    for (size_t attempt = 0;; ++attempt) {
+        if (replaceOnce(from, to))
+            return true;
+        const DWORD code = GetLastError();
+        if (!isPassing(code) || attempt == std::size(kRetryDelays)) {
+            if (error)
+                *error = errorText(code);
+            return false;
+        }
+        Sleep(kRetryDelays[attempt]);
+    }
 }
 
 // The file's owner stays its creator here: giving it another user's ownership needs the restore

@@ -1,12 +1,11 @@
 #ifndef PSHOSTTABLE_H
 #define PSHOSTTABLE_H
 
-#include "integrations_global.h"
 
 #include <QString>
 
 // Names the host editor from the identity its filter module writes into the IPC record.
-class OV_INTEGRATIONS_EXPORT PSHostTable
+class PSHostTable
 {
 public:
     // The record stores the four-character signature as a little-endian word, so its bytes

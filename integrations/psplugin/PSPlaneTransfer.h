@@ -1,7 +1,6 @@
 #ifndef PSPLANETRANSFER_H
 #define PSPLANETRANSFER_H
 
-#include "integrations_global.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -26,7 +25,7 @@ struct PlaneView
 // alone, so each chain is evaluated once per possible input value, through the very same
 // library calls, into a table; the passes then only look samples up. That gives the chains'
 // results bit for bit without their whole-image temporaries.
-class OV_INTEGRATIONS_EXPORT PSPlaneTransfer
+class PSPlaneTransfer
 {
 public:
     struct LoadStatistics

@@ -22,7 +22,7 @@ template <typename Payload> class SharedMemoryChannel;
 // Back end of a run started by a Photoshop-compatible host's filter module. The image, the
 // host's identity and the filter settings arrive through named shared memory that the filter
 // module created; this object holds the module's locks from construction until cleanup().
-class OV_INTEGRATIONS_EXPORT PSPluginData : public PluginData
+class PSPluginData : public PluginData
 {
     Q_OBJECT
 public:

@@ -1,7 +1,6 @@
 #ifndef PSRECORDCHECK_H
 #define PSRECORDCHECK_H
 
-#include "integrations_global.h"
 
 #include <cstdint>
 
@@ -9,7 +8,7 @@ struct IPCParams;
 
 // The record comes from another program: the geometry it claims is checked against the bytes
 // the channels really hold before any sample is touched.
-class OV_INTEGRATIONS_EXPORT PSRecordCheck
+class PSRecordCheck
 {
 public:
     // True when `height` rows of `rowBytes` bytes, each starting with `width` 16-bit samples,

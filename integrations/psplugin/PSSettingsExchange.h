@@ -1,7 +1,6 @@
 #ifndef PSSETTINGSEXCHANGE_H
 #define PSSETTINGSEXCHANGE_H
 
-#include "integrations_global.h"
 #include "psplugin/IPCSettings.h"
 
 #include <QString>
@@ -13,7 +12,7 @@
 // The filter's settings in both of their forms: the map the user interface works with, and the
 // settings block of the IPC record, whose fixed fields hold NUL-terminated compact JSON texts.
 // Works on any block, so the back end applies it to its own copy.
-class OV_INTEGRATIONS_EXPORT PSSettingsExchange
+class PSSettingsExchange
 {
 public:
     // The map loadSettings answers: "version", "manual" (true unless `runMode` is 1) and the

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""The Windows build's suite under Wine, then both demo round trips under Wine.
+
+    tools/windows-suite.py WINDOWS_BUILD_DIR [JOBS]
+
+WINDOWS_BUILD_DIR is a build made with the `windows` preset. ctest runs every test through the
+preset's emulator (tools/wine-run.sh). A test that cannot run on Windows is registered as skipped
+with its reason; those reasons, and the rows a test skipped itself (QSKIP), are printed, never
+counted as passed.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import xml.etree.ElementTree as ElementTree
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE_RUN = os.path.join(SOURCE, "tools", "wine-run.sh")
+QSKIP_LINE = re.compile(r"^SKIP\s*:\s*(\S+)\s+(.*)$")
+
+
+def fail(message):
+    print("windows-suite: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def run_suite(build, jobs):
+    junit = os.path.join(build, "windows-suite.xml")
+    if os.path.exists(junit):
+        os.remove(junit)
+    subprocess.run(["ctest", "--preset", "windows", "-j", str(jobs), "--output-junit", junit], cwd=SOURCE)
+    if not os.path.exists(junit):
+        fail("ctest wrote no report " + junit)
+    passed, skipped, failed, rows = [], [], [], []
+    for case in ElementTree.parse(junit).getroot().iter("testcase"):
+        name = case.get("name")
+        output = "".join(node.text or "" for node in case.iter("system-out"))
+        if case.find("skipped") is not None or case.get("status") in ("notrun", "disabled"):
+            reason = re.search(r"SKIPPED on Windows: (.*)", output)
+            skipped.append((name, reason.group(1).strip() if reason else "not run"))
+        elif case.find("failure") is not None or case.get("status") == "fail":
+            failed.append(name)
+        else:
+            passed.append(name)
+        for line in output.replace("\r", "").splitlines():
+            match = QSKIP_LINE.match(line.strip())
+            if match:
+                rows.append((match.group(1), match.group(2).strip()))
+    return passed, skipped, failed, rows
+
+
+def wine(build, *args, timeout=300, cwd=None):
+    result = subprocess.run([WINE_RUN, build, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, timeout=timeout, cwd=cwd)
+    return result.returncode, result.stdout.replace("\r\n", "\n"), result.stderr.replace("\r\n", "\n")
+
+
+def demo_round_trips(build):
+    """The two round trips of tools/demo.sh, with the Windows programs under Wine."""
+    bin_dir = os.path.join(build, "bin")
+    work = os.path.join(build, "demo")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    sample, photo = os.path.join(work, "sample.png"), os.path.join(work, "photo.jpg")
+    code, out, err = wine(build, os.path.join(bin_dir, "lumivex-sample.exe"), "1200x800", sample, photo)
+    if code != 0:
+        print("FAIL sample images: " + out + err)
+        return False
+    ok = True
+
+    filtered = os.path.join(work, "sample-filtered.png")
+    code, out, err = wine(build, os.path.join(bin_dir, "ovfilterhost.exe"), sample, filtered, "--",
+                          os.path.join(bin_dir, "lumivex.exe"), "--auto=enhance")
+    summary = next((line for line in out.splitlines() if line.startswith("ovfilterhost: status=")), "")
+    good = code == 0 and "status=0" in summary and os.path.exists(filtered)
+    print("{} filter-host round trip under Wine: {}".format("PASS" if good else "FAIL", summary or out + err))
+    ok = ok and good
+
+    edited = os.path.join(work, "photo-edit.jpg")
+    shutil.copyfile(photo, edited)
+    with open(edited, "rb") as f:
+        before = f.read()
+    code, out, err = wine(build, os.path.join(bin_dir, "lumivex.exe"), "--auto=enhance", "--editor=Capture One",
+                          edited)
+    with open(edited, "rb") as f:
+        after = f.read()
+    saved = next((line for line in out.splitlines() if line.startswith("lumivex: saved ")), "")
+    good = code == 0 and saved != "" and before != after
+    print("{} external-editor round trip under Wine (in place, no ExifTool): {}".format(
+        "PASS" if good else "FAIL", saved or "exit {} {}{}".format(code, out, err)))
+    return ok and good
+
+
+def main():
+    if len(sys.argv) not in (2, 3):
+        fail("usage: windows-suite.py WINDOWS_BUILD_DIR [JOBS]")
+    build = os.path.abspath(sys.argv[1])
+    jobs = int(sys.argv[2]) if len(sys.argv) == 3 else os.cpu_count()
+    started = time.monotonic()
+    passed, skipped, failed, rows = run_suite(build, jobs)
+    for name, reason in skipped:
+        print("SKIPPED {}: {}".format(name, reason))
+    for name, reason in rows:
+        print("SKIPPED row {}: {}".format(name, reason))
+    for name in failed:
+        print("FAILED {}".format(name))
+    print("Windows suite under Wine: {} passed, {} skipped, {} failed".format(len(passed), len(skipped), len(failed)))
+    demos = demo_round_trips(build)
+    print("windows-suite took {:.0f} s".format(time.monotonic() - started))
+    sys.exit(0 if not failed and demos else 1)
+
+
+if __name__ == "__main__":
+    main()
