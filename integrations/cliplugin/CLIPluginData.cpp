@@ -26,7 +26,6 @@
 #include <QStandardPaths>
 #include <QStringView>
 #include <QUrl>
-#include <QUuid>
 
 namespace {
 
@@ -564,20 +563,19 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
     }
 
     const QString thumb = thumbnailPathFor(current);
-    // A link under the predictable name is never trusted: it is replaced by a new thumbnail.
-    if (QFileInfo(thumb).isSymLink()
-        || OvImageUtils::shouldGenerateThumbnail(current, thumb, m_pendingImage)) {
+    // The name is predictable in a shared folder: a link planted there is never trusted. It is
+    // removed, so that a new thumbnail is made and nothing is written or shown through the link.
+    const bool planted = QFileInfo(thumb).isSymLink();
+    if (planted)
+        QFile::remove(thumb);
+    if (planted || OvImageUtils::shouldGenerateThumbnail(current, thumb, m_pendingImage)) {
         OvExifTool *tool = exifTool();
         if (!tool) {
             qWarning() << "Cannot read thumbnail";
         } else {
             const QVariantMap metadata = m_pendingImage.value(QStringLiteral("metadata")).toMap();
             const int orientation = OvExifToolMetadata(metadata).orientation();
-            // ExifTool writes under a fresh, unguessable name; the result is renamed into place.
-            const QString staging = thumb.chopped(5) + QLatin1Char('-')
-                + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".jpeg");
-            m_thumbnailStaging.insert(staging, thumb);
-            tool->saveThumbnailToFile(current, staging, orientation);
+            tool->saveThumbnailToFile(current, thumb, orientation);
             return;
         }
     } else if (QFile::exists(thumb)) {
@@ -588,17 +586,8 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
 
 void CLIPluginData::onThumbnailFinished(const QString &thumbnailPath)
 {
-    QString thumb = thumbnailPath;
-    const auto staged = m_thumbnailStaging.constFind(thumbnailPath);
-    if (staged != m_thumbnailStaging.cend()) {
-        thumb = staged.value();
-        m_thumbnailStaging.erase(staged);
-        if (QFile::exists(thumbnailPath) && !TempFileWriter::renameOver(thumbnailPath, thumb))
-            QFile::remove(thumbnailPath);
-    }
-
-    if (QFile::exists(thumb))
-        m_pendingImage.insert(QStringLiteral("thumbnail"), thumb);
+    if (QFile::exists(thumbnailPath))
+        m_pendingImage.insert(QStringLiteral("thumbnail"), thumbnailPath);
 
     const QString filePath = m_pendingImage.value(QStringLiteral("filepath")).toString();
     const auto image = m_pendingImage.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();

@@ -5,7 +5,6 @@
 #include "imaging/ImageData.h"
 #include "imaging/OvImageUtils.h"
 
-#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <QSize>
@@ -123,8 +122,6 @@ private:
 
     // Beside m_files so that a folder of many thousand files is accepted in linear time.
     QSet<QString> m_fileSet;
-    // Thumbnails being made under fresh names, each with the name it is renamed to when done.
-    QHash<QString, QString> m_thumbnailStaging;
     mutable QMutex m_mutex;
 };
 

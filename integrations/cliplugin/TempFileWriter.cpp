@@ -1,6 +1,6 @@
 #include "TempFileWriter.h"
 
-#include "imaging/AtomicFileWriter.h"
+#include "AtomicFileWriter.h"
 
 #include <QFile>
 
@@ -41,9 +41,4 @@ bool TempFileWriter::copyOver(const QString &source, const QString &destination,
     if (!file.commit())
         return failed(error, file.errorString());
     return true;
-}
-
-bool TempFileWriter::renameOver(const QString &from, const QString &to, QString *error)
-{
-    return AtomicFileWriter::replace(from, to, error);
 }

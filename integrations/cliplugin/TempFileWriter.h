@@ -16,9 +16,6 @@ public:
     // Replaces `destination` with a new file holding a copy of `source`. An existing destination
     // keeps its permissions, owner and group.
     static bool copyOver(const QString &source, const QString &destination, QString *error = nullptr);
-
-    // Renames `from` over `to`, replacing whatever entry `to` names (a link included).
-    static bool renameOver(const QString &from, const QString &to, QString *error = nullptr);
 };
 
 #endif // TEMPFILEWRITER_H

@@ -5,10 +5,10 @@
 #include "SharedMemoryChannel.h"
 #include "SharedMemoryFaults.h"
 
+#include "AtomicFileWriter.h"
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
-#include "imaging/AtomicFileWriter.h"
 #include "imaging/ImageData.h"
 
 #include <QDebug>
@@ -307,8 +307,9 @@ void PSPluginData::loadImage(const QString &id, bool)
 // The short side becomes 200 pixels. Bilinear sampling at this reduction reads only a few
 // source pixels, so the converted 16-bit image serves as source instead of a float copy of the
 // whole picture; the result differs from a float source by far less than one 8-bit step.
-// The file is written under a new name and put in place at once, so that a reader never sees a
-// half-written thumbnail.
+// ImageData::imwrite writes the file under a new, hidden name beside the target that ends in
+// ".png" (the encoder goes by the suffix); the file is then renamed over the target, so that a
+// reader never sees a half-written thumbnail and a link planted at the name is not followed.
 // A strip a few pixels wide from the host would ask for a thumbnail of billions of pixels (a
 // 1 x 100000 image gives 200 x 20000000); such a thumbnail is not made, like a failed write,
 // rather than letting the allocation take the process down.
@@ -362,14 +363,13 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
         view.planes[k] = planeData[k];
     view.mask = maskData;
 
-    // Dropping the alpha of a four-channel image is only a matter of reading three of its
-    // channels; every other change of channels goes through fullMat.
+    // Every image goes through fullMat: the imaging library decides what the host receives
+    // with and without alpha, and the channel count it answers with is the one checked below.
     const cv::Mat current = image->mat();
     const bool alpha = maskData != nullptr;
-    const bool direct = current.channels() == 4 && !alpha;
-    const cv::Mat source = direct ? current : image->fullMat(alpha);
-    const int channels = direct ? 3 : (source.empty() ? 0 : source.channels());
-    const bool sameMatrix = direct || source.data == current.data;
+    const cv::Mat source = image->fullMat(alpha);
+    const int channels = source.empty() ? 0 : source.channels();
+    const bool sameMatrix = source.data == current.data;
     const bool knownDepth = source.depth() == CV_8U || source.depth() == CV_16U || source.depth() == CV_32F
                          || source.depth() == CV_64F;
 
@@ -381,6 +381,12 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
     }
     if (channels < 3 || !knownDepth) {
         reportChannelMismatch(channels);
+        return;
+    }
+    // The copy walks the host's geometry through the full matrix, so a library that answered
+    // with another size would have pixels read from outside it.
+    if (uint32_t(source.cols) != record->width || uint32_t(source.rows) != record->height) {
+        qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
         return;
     }
     PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &values : nullptr);

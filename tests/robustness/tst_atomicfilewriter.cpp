@@ -2,7 +2,7 @@
 // replaced whole, a planted link is replaced rather than followed, and a replaced file keeps
 // its permissions, owner and group.
 
-#include "imaging/AtomicFileWriter.h"
+#include "AtomicFileWriter.h"
 
 #include <QDir>
 #include <QFile>

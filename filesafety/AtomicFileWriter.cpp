@@ -99,11 +99,6 @@ QString AtomicFileWriter::errorString() const
     return m_error;
 }
 
-bool AtomicFileWriter::replace(const QString &from, const QString &to, QString *error)
-{
-    return FileReplace::replace(from, to, error);
-}
-
 bool AtomicFileWriter::fail(const QString &text)
 {
     m_error = text;

@@ -1,8 +1,6 @@
 #ifndef ATOMICFILEWRITER_H
 #define ATOMICFILEWRITER_H
 
-#include "OvImagingGlobal.h"
-
 #include <QByteArray>
 #include <QFileDevice>
 #include <QString>
@@ -17,7 +15,7 @@ class QTemporaryFile;
 // A reader never sees a half-written file, a failure leaves the target as it was, and a symbolic
 // link planted under the target name is replaced, never followed. A replaced file keeps its
 // permissions, owner and group; where the owner cannot be kept, the write fails.
-class OV_IMAGEUTILS_EXPORT AtomicFileWriter
+class AtomicFileWriter
 {
 public:
     // `suffix` names the temporary file's format where it differs from the target's suffix.
@@ -43,9 +41,6 @@ public:
     bool commit();
 
     QString errorString() const;
-
-    // Renames `from` over `to` in one step, replacing whatever entry `to` names.
-    static bool replace(const QString &from, const QString &to, QString *error = nullptr);
 
 private:
     bool fail(const QString &text);
