@@ -6,8 +6,9 @@
 namespace {
 
 // Every message starts with this word, so that a stray client cannot make the running instance
-// merge garbage.
-constexpr quint32 Magic = 0x4c564d32; // "LVM2"
+// merge garbage. It names the exchange too: an instance of the older one-step exchange ("LVM2")
+// refuses this one instead of merging at once.
+constexpr quint32 Magic = 0x4c564d33; // "LVM3"
 constexpr int HeaderSize = 8; // the word, then the length, both big-endian
 
 } // namespace

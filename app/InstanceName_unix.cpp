@@ -19,15 +19,24 @@ bool isPrivateFolder(const QString &folder)
         && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }
 
+QString temporaryFolder()
+{
+    const QString folder = QDir::tempPath() + QStringLiteral("/lumivex-%1").arg(::geteuid());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700); // one that exists is judged by the caller
+    return folder;
+}
+
 // The runtime folder when the session has one; otherwise a folder of our own in the temporary
-// folder, which is shared by every user and so only the parent of ours.
+// folder, which is shared by every user and so only the parent of ours. A runtime folder that
+// fails the check is replaced the same way, with a warning, as the XDG base directory rules ask.
 QString privateFolder()
 {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty()) {
-        folder = QDir::tempPath() + QStringLiteral("/lumivex-%1").arg(::geteuid());
-        ::mkdir(QFile::encodeName(folder).constData(), 0700); // one that exists is judged below
-    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return runtime;
+    const QString folder = temporaryFolder();
+    if (!runtime.isEmpty())
+        qWarning() << "XDG_RUNTIME_DIR" << runtime << "is not private to this user; using" << folder << "instead";
     if (isPrivateFolder(folder))
         return folder;
     qWarning() << "Refusing the instance folder" << folder << "- it is not private to this user";

@@ -1,16 +1,38 @@
 #include "LaunchOptions.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
 const QString AutoPrefix = QStringLiteral("--auto=");
+const QString HandOffTimeoutPrefix = QStringLiteral("--handoff-timeout=");
 // The library takes an argument with this start as the editor name, never as a file.
 const QString EditorPrefix = QStringLiteral("--editor");
 
 bool isFile(const QString &argument)
 {
     return !argument.isEmpty() && !argument.startsWith(EditorPrefix);
+}
+
+// "." and doubled slashes always go. A ".." goes too, unless it follows a symbolic link: there it
+// means the link target's parent, and the file named would change, so the joined form stays.
+QString absoluteFile(const QDir &here, const QString &argument)
+{
+    const QString joined = here.filePath(argument);
+    const QString cleaned = QDir::cleanPath(joined);
+    if (!QDir::fromNativeSeparators(joined).split(QLatin1Char('/')).contains(QLatin1String("..")))
+        return cleaned;
+    const QFileInfo meant(joined);
+    return meant.exists() && meant.canonicalFilePath() != QFileInfo(cleaned).canonicalFilePath() ? joined : cleaned;
+}
+
+// Seconds, a fraction allowed (tests shorten the wait to less than one), up to a day.
+int timeoutMs(const QString &seconds, bool *ok)
+{
+    const double value = seconds.toDouble(ok);
+    *ok = *ok && value > 0 && value <= 24 * 3600;
+    return *ok ? qMax(1, int(value * 1000)) : 0;
 }
 
 } // namespace
@@ -36,6 +58,14 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
             options.autoRun = true;
             if (!known)
                 options.error = QStringLiteral("unknown operation \"%1\" for --auto (use identity or enhance)").arg(name);
+        } else if (arg.startsWith(HandOffTimeoutPrefix)) {
+            bool ok = false;
+            const int ms = timeoutMs(arg.mid(HandOffTimeoutPrefix.size()), &ok);
+            if (ok)
+                options.handOffTimeoutMs = ms;
+            else
+                options.error = QStringLiteral("--handoff-timeout takes a number of seconds, not \"%1\"")
+                                    .arg(arg.mid(HandOffTimeoutPrefix.size()));
         } else {
             options.remaining << arg;
         }
@@ -46,11 +76,10 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
 QStringList LaunchOptions::libraryArguments() const
 {
     QStringList arguments = remaining;
-    // Joined, not cleaned: "link/../x" must keep the meaning it has in this folder.
     const QDir here = QDir::current();
     for (int i = 1; i < arguments.size(); ++i) {
         if (isFile(arguments.at(i)))
-            arguments[i] = here.filePath(arguments.at(i));
+            arguments[i] = absoluteFile(here, arguments.at(i));
     }
     return arguments;
 }
@@ -81,6 +110,10 @@ QString LaunchOptions::usage()
         "                           exit code 0 when everything was saved, 1 otherwise\n"
         "  --headless               no window (implies QT_QPA_PLATFORM=offscreen)\n"
         "  --verbose                print every signal of the library as one line\n"
+        "  --handoff-timeout=SECONDS\n"
+        "                           how long a second launch waits for the running\n"
+        "                           instance to take its files before it runs on its\n"
+        "                           own (default 30)\n"
         "  --help, -h               show this help\n"
         "\n"
         "Other arguments go to the library: --editor=NAME names the external editor,\n"

@@ -14,8 +14,8 @@ public:
     static LaunchOptions parse(const QStringList &arguments);
     static QString usage();
 
-    // `remaining` with every file made absolute against the current folder, so that a running
-    // instance that is handed the files finds the same ones wherever it was started.
+    // `remaining` with every file made absolute against the current folder and cleaned, so that
+    // a running instance that is handed the files finds the same ones wherever it was started.
     QStringList libraryArguments() const;
     // False when a file's path contains "::", which the merge text cannot carry.
     bool filesFitMergeData() const;
@@ -25,6 +25,8 @@ public:
     bool help = false;
     bool autoRun = false;
     ImageOperation::Kind operation = ImageOperation::Identity;
+    // How long a launch waits for the running instance to take its files (--handoff-timeout).
+    int handOffTimeoutMs = 30000;
     // Set when an option of ours has a value we cannot use; the launch stops with it.
     QString error;
     // The command line for the library: the first element and every argument that is not ours.

@@ -68,8 +68,8 @@ int LumivexApp::run(int &argc, char **argv)
         printer = std::make_unique<SignalPrinter>(&integrations, &intercom);
         Console::line(QStringLiteral("started %1").arg(SignalPrinter::describe(&integrations)));
     }
-    if (handedOff(options, integrations, intercom))
-        return 0;
+    if (const std::optional<int> code = handOff(options, integrations, intercom))
+        return *code;
     QObject::connect(&intercom, &OvIntercom::mergeInstance, &integrations, &OvIntegrations::mergeInstance);
 
     integrations.setup(&app, &intercom);
@@ -77,30 +77,41 @@ int LumivexApp::run(int &argc, char **argv)
     return options.autoRun || options.headless ? runHeadless(options, integrations) : runWindow(integrations);
 }
 
-bool LumivexApp::handedOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom)
+std::optional<int> LumivexApp::handOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom)
 {
     // A batch run works on its own files only; it neither hands off nor takes over.
     if (options.autoRun || !integrations.canMergeInstance())
-        return false;
+        return std::nullopt;
     const QString key = integrations.mergableInstanceKey();
     // The merge text joins paths with "::" and has no escape: a launch with such a path keeps
     // its files rather than have the running instance open the pieces.
-    const QString data = options.filesFitMergeData() ? integrations.getDataForMerging() : QString();
+    const bool fits = options.filesFitMergeData();
+    if (!fits)
+        qWarning() << "A file name holds \"::\", which a handoff cannot carry; this launch keeps its files";
+    const QString data = fits ? integrations.getDataForMerging() : QString();
+    intercom.setHandOffTimeout(options.handOffTimeoutMs);
     switch (intercom.join(key, data)) {
     case OvIntercom::Role::HandedOver:
         Console::line(QStringLiteral("handed %1 file(s) over to the running instance for %2")
                           .arg(data.split(QStringLiteral("::"), Qt::SkipEmptyParts).size())
                           .arg(Console::quoted(key)));
         integrations.cleanup();
-        return true;
+        return 0;
+    case OvIntercom::Role::Refused:
+        Console::error(QStringLiteral("error: the running instance for %1 refused the files of this launch "
+                                      "(%2 bytes of file names); this launch ends")
+                           .arg(Console::quoted(key))
+                           .arg(data.toUtf8().size()));
+        integrations.cleanup();
+        return 1;
     case OvIntercom::Role::Running:
         Console::line(QStringLiteral("listening for other launches on %1").arg(Console::quoted(intercom.serverName())));
-        return false;
+        return std::nullopt;
     case OvIntercom::Role::Alone:
-        break;
+        // The intercom has said why.
+        return std::nullopt;
     }
-    qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
-    return false;
+    return std::nullopt;
 }
 
 int LumivexApp::runHeadless(const LaunchOptions &options, OvIntegrations &integrations)

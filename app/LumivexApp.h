@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 class OvIntegrations;
 class OvIntercom;
 
@@ -16,7 +18,9 @@ public:
     static int run(int &argc, char **argv);
 
 private:
-    static bool handedOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom);
+    // Hands this launch's files to the running instance, if there is one; the exit code when this
+    // launch ends there.
+    static std::optional<int> handOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom);
     static int runHeadless(const LaunchOptions &options, OvIntegrations &integrations);
     static int runWindow(OvIntegrations &integrations);
 };

@@ -11,11 +11,19 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
 
-const QByteArray Confirmation = QByteArrayLiteral("ACK");
+// The answers of the exchange, each one word of the same size. The running instance sends Ready
+// once it holds the whole offer and Refusal instead when it will not take it; the launch answers
+// Ready with Take; Taken confirms the merge.
+constexpr int WordSize = 3;
+const QByteArray Ready = QByteArrayLiteral("RDY");
+const QByteArray Take = QByteArrayLiteral("TAK");
+const QByteArray Taken = QByteArrayLiteral("ACK");
+const QByteArray Refusal = QByteArrayLiteral("NAK");
 constexpr int ConnectTimeoutMs = 1000;
 // How often a waiting sender asks whether the running instance still lives.
 constexpr int PollMs = 200;
@@ -26,7 +34,20 @@ constexpr int PatienceMs = 5000;
 // folder may take it). Nothing was handed to it, so the launch may safely keep its own files.
 constexpr int UnreachableMs = 10000;
 
+int pollTime(const QDeadlineTimer &deadline)
+{
+    return int(std::clamp<qint64>(deadline.remainingTime(), 0, PollMs));
+}
+
 } // namespace
+
+// What the running instance knows of one connection.
+struct OvIntercom::Incoming
+{
+    enum class Stage { Offer, Answer, Refusing, Done };
+    HandOffReader offer;
+    Stage stage = Stage::Offer;
+};
 
 OvIntercom::OvIntercom(QObject *parent)
     : QObject(parent)
@@ -61,27 +82,55 @@ void OvIntercom::setMessageTimeout(int milliseconds)
     m_messageTimeoutMs = milliseconds;
 }
 
+void OvIntercom::setHandOffTimeout(int milliseconds)
+{
+    m_handOffTimeoutMs = milliseconds;
+}
+
+int OvIntercom::handOffTimeout() const
+{
+    return m_handOffTimeoutMs;
+}
+
 OvIntercom::Role OvIntercom::join(const QString &key, const QString &data)
 {
     const QString name = serverNameFor(key);
     const QString lockName = InstanceName::lockFor(key);
-    if (name.isEmpty() || lockName.isEmpty())
+    if (name.isEmpty() || lockName.isEmpty()) {
+        qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
         return Role::Alone;
+    }
     const QByteArray message = HandOffReader::message(data);
+    const QDeadlineTimer deadline(m_handOffTimeoutMs);
     QElapsedTimer waiting;
     waiting.start();
     QElapsedTimer unreachable;
     unreachable.start();
     bool toldWaiting = false;
     for (;;) {
-        if (m_lock.tryLock(lockName))
-            return startServer(name) ? Role::Running : Role::Alone;
-        if (data.isEmpty())
+        if (m_lock.tryLock(lockName)) {
+            if (startServer(name))
+                return Role::Running;
+            qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
             return Role::Alone;
-        switch (deliver(name, message, lockName)) {
+        }
+        if (data.isEmpty()) {
+            qWarning() << "Another instance is running for" << key
+                       << "and this launch hands nothing over; it runs on its own";
+            return Role::Alone;
+        }
+        switch (deliver(name, message, lockName, deadline)) {
         case Delivery::Confirmed:
             return Role::HandedOver;
+        case Delivery::Unconfirmed:
+            // The running instance holds our answer and takes the files when it resumes; running
+            // with them here as well would open them twice.
+            qWarning() << "The running instance for" << key << "has not confirmed the handoff within"
+                       << m_handOffTimeoutMs << "ms; it opens the files when it resumes";
+            return Role::HandedOver;
         case Delivery::Refused:
+            return Role::Refused;
+        case Delivery::Untrusted:
             return Role::Alone;
         case Delivery::Lost:
             unreachable.restart();
@@ -92,38 +141,67 @@ OvIntercom::Role OvIntercom::join(const QString &key, const QString &data)
                 return Role::Alone;
             }
             break;
+        case Delivery::TimedOut:
+            break;
+        }
+        if (deadline.hasExpired()) {
+            qWarning() << "The running instance for" << key << "has not taken the files within"
+                       << m_handOffTimeoutMs << "ms; this launch runs on its own";
+            return Role::Alone;
         }
         if (!toldWaiting && waiting.hasExpired(PatienceMs)) {
-            qWarning() << "The running instance for" << key << "has not taken the files yet; waiting while it lives";
+            qWarning() << "The running instance for" << key << "has not taken the files yet; waiting up to"
+                       << m_handOffTimeoutMs << "ms";
             toldWaiting = true;
         }
         QThread::msleep(RetryMs);
     }
 }
 
-OvIntercom::Delivery OvIntercom::deliver(const QString &name, const QByteArray &message, const QString &lockName)
+OvIntercom::Delivery OvIntercom::deliver(const QString &name, const QByteArray &message, const QString &lockName,
+                                         const QDeadlineTimer &deadline)
 {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(ConnectTimeoutMs))
         return Delivery::Unreachable;
     if (!LocalPeer::isSameUser(socket.socketDescriptor(), LocalPeer::Server)) {
-        qWarning() << "Refusing to hand files to" << name << "- it belongs to another user";
-        return Delivery::Refused;
+        qWarning() << "Refusing to hand files to" << name << "- it belongs to another user; this launch runs on its own";
+        return Delivery::Untrusted;
     }
     socket.write(message);
-    // The running instance confirms only after it has taken the data, so until then the files
-    // are still ours. While the lock stays taken its holder lives and will answer, even if it
-    // is stopped for now; once the lock comes free the holder is gone and the lock is ours.
+    return awaitAnswers(socket, lockName, deadline);
+}
+
+// Until Take is sent the files are still ours: giving up then (the socket closes with this
+// function) leaves the running instance an offer it drops. Once Take is sent they are the
+// running instance's, unless the connection ends without Taken: it writes Taken in the same
+// step as it merges, so then it never merged. While the lock stays taken its holder lives;
+// once the lock comes free the holder is gone and the lock is ours.
+OvIntercom::Delivery OvIntercom::awaitAnswers(QLocalSocket &socket, const QString &lockName,
+                                              const QDeadlineTimer &deadline)
+{
+    bool answered = false;
     for (;;) {
-        if (socket.bytesToWrite() == 0 && socket.bytesAvailable() >= Confirmation.size())
-            return socket.read(Confirmation.size()) == Confirmation ? Delivery::Confirmed : Delivery::Lost;
+        if (socket.bytesAvailable() >= WordSize) {
+            const QByteArray word = socket.read(WordSize);
+            if (word == Refusal && !answered)
+                return Delivery::Refused;
+            if (word == Ready && !answered) {
+                socket.write(Take);
+                answered = true;
+                continue;
+            }
+            return word == Taken && answered ? Delivery::Confirmed : Delivery::Lost;
+        }
         if (socket.state() != QLocalSocket::ConnectedState || m_lock.tryLock(lockName))
             return Delivery::Lost;
+        if (deadline.hasExpired())
+            return answered ? Delivery::Unconfirmed : Delivery::TimedOut;
         if (socket.bytesToWrite() > 0)
-            socket.waitForBytesWritten(PollMs);
+            socket.waitForBytesWritten(pollTime(deadline));
         else
-            socket.waitForReadyRead(PollMs);
+            socket.waitForReadyRead(pollTime(deadline));
     }
 }
 
@@ -159,40 +237,87 @@ void OvIntercom::acceptPending()
 
 void OvIntercom::watch(QLocalSocket *socket)
 {
-    auto reader = std::make_shared<HandOffReader>();
+    auto incoming = std::make_shared<Incoming>();
     auto *deadline = new QTimer(socket);
     deadline->setSingleShot(true);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] { readHandOff(socket, *reader); });
-    connect(deadline, &QTimer::timeout, this, [this, socket, reader] {
-        // After a stall of our own the message may be complete but not yet read: read first.
-        if (!readHandOff(socket, *reader)) {
-            qWarning() << "Dropping a handoff that did not arrive within" << m_messageTimeoutMs << "ms";
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, incoming] { advance(socket, *incoming); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket, incoming] {
+        // What arrived just before the end still counts.
+        if (!advance(socket, *incoming))
+            drop(*incoming);
+    });
+    connect(deadline, &QTimer::timeout, this, [this, socket, incoming] {
+        // After a stall of our own the rest may be waiting unread: read it first.
+        socket->waitForReadyRead(0);
+        if (!advance(socket, *incoming)) {
+            if (incoming->stage == Incoming::Stage::Offer)
+                qWarning() << "Dropping a handoff that did not arrive within" << m_messageTimeoutMs << "ms";
+            drop(*incoming);
             socket->abort();
             socket->deleteLater();
         }
     });
     deadline->start(m_messageTimeoutMs);
-    readHandOff(socket, *reader);
+    advance(socket, *incoming);
 }
 
-// True once the connection is done with: taken over or refused.
-bool OvIntercom::readHandOff(QLocalSocket *socket, HandOffReader &reader)
+// True once the connection is done with: the offer taken, or refused and its sender told.
+bool OvIntercom::advance(QLocalSocket *socket, Incoming &incoming)
 {
-    if (reader.state() != HandOffReader::State::Incomplete)
-        return true;
-    switch (reader.read(socket)) {
-    case HandOffReader::State::Incomplete:
+    using Stage = Incoming::Stage;
+    switch (incoming.stage) {
+    case Stage::Offer:
+        switch (incoming.offer.read(socket)) {
+        case HandOffReader::State::Incomplete:
+            return false;
+        case HandOffReader::State::Refused:
+            // The sender is told, and what it goes on sending is read away, so that it sees the
+            // refusal instead of a broken connection (which it would take for a stall).
+            qWarning() << "Refusing a handoff that is not one or exceeds" << HandOffReader::MaxDataBytes << "bytes";
+            incoming.stage = Stage::Refusing;
+            socket->write(Refusal);
+            socket->flush();
+            return advance(socket, incoming);
+        case HandOffReader::State::Complete:
+            // The stage changes first: a write to a sender already gone ends the connection at once.
+            incoming.stage = Stage::Answer;
+            socket->write(Ready);
+            socket->flush();
+            return advance(socket, incoming);
+        }
         return false;
-    case HandOffReader::State::Refused:
+    case Stage::Answer:
+        return takeOffer(socket, incoming);
+    case Stage::Refusing:
+        socket->readAll();
+        return socket->state() != QLocalSocket::ConnectedState;
+    case Stage::Done:
+        return true;
+    }
+    return false;
+}
+
+bool OvIntercom::takeOffer(QLocalSocket *socket, Incoming &incoming)
+{
+    if (socket->bytesAvailable() < WordSize)
+        return false;
+    incoming.stage = Incoming::Stage::Done;
+    if (socket->read(WordSize) != Take) {
         socket->abort();
         socket->deleteLater();
         return true;
-    case HandOffReader::State::Complete:
-        break;
     }
-    emit mergeInstance(reader.data());
-    socket->write(Confirmation);
+    // Taken goes out in the same step as the merge, so a sender that never sees it knows that
+    // nothing was merged.
+    emit mergeInstance(incoming.offer.data());
+    socket->write(Taken);
     socket->flush();
     socket->disconnectFromServer();
     return true;
+}
+
+void OvIntercom::drop(const Incoming &incoming)
+{
+    if (incoming.stage == Incoming::Stage::Answer)
+        qWarning() << "Dropping a handoff whose launch went on without it";
 }

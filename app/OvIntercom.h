@@ -3,6 +3,7 @@
 
 #include "InstanceLock.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -16,16 +17,20 @@ class HandOffReader;
 //
 // For each merge key one live process holds the instance lock and listens on a local socket in a
 // folder private to the user; a later launch with the same key connects, checks that the
-// listener runs as the same user, sends its merge data and waits until the running instance
-// confirms that it took the data over.
+// listener runs as the same user and offers its merge data. The exchange has three steps, so
+// that the files are opened exactly once: the running instance reads the offer and says it is
+// ready; only when the launch answers "take them" does it merge the data, and it confirms that.
+// A launch that gives up before answering leaves nothing behind, since the running instance
+// drops an offer that is never answered.
 class OvIntercom : public QObject
 {
     Q_OBJECT
 public:
     enum class Role {
         Running,    // this process holds the lock and listens for later launches
-        HandedOver, // the running instance confirmed that it took the data
-        Alone,      // neither: no private place for the name, or nothing to hand over
+        HandedOver, // the running instance took the data
+        Alone,      // this launch runs on its own; a warning has said why
+        Refused,    // the running instance refused the data: this launch should end
     };
     Q_ENUM(Role)
 
@@ -34,14 +39,17 @@ public:
 
     // Settles this launch's place for `key`: the running instance when no live one holds the key,
     // otherwise the sender of `data` to the one that does (empty data is never sent). A running
-    // instance that stalls is waited for as long as it lives, since on waking it takes the files
-    // all the same; when it dies instead, this launch takes its place with its own files.
+    // instance that stalls is waited for up to the handoff timeout; one that dies meanwhile is
+    // replaced by this launch with its own files.
     Role join(const QString &key, const QString &data);
 
     bool isListening() const;
     QString serverName() const;
-    // How long a connected sender may take to deliver its whole message.
+    // How long a connected sender may take to deliver its whole message and answer.
     void setMessageTimeout(int milliseconds);
+    // How long join() waits for the running instance to be ready to take the data.
+    void setHandOffTimeout(int milliseconds);
+    int handOffTimeout() const;
 
     // The local-socket name for `key`, private to the current user; empty when there is none.
     static QString serverNameFor(const QString &key);
@@ -51,18 +59,25 @@ Q_SIGNALS:
     void mergeInstance(const QString &data);
 
 private:
-    // Unreachable: nothing was sent. Lost: sent, but the connection ended unconfirmed.
-    enum class Delivery { Confirmed, Unreachable, Lost, Refused };
+    // Unreachable: nothing was sent. Lost: the connection ended before the data was taken.
+    // Unconfirmed: the answer went out, but the confirmation did not come in time.
+    enum class Delivery { Confirmed, Unconfirmed, Unreachable, Lost, Untrusted, Refused, TimedOut };
+    struct Incoming;
 
-    Delivery deliver(const QString &name, const QByteArray &message, const QString &lockName);
+    Delivery deliver(const QString &name, const QByteArray &message, const QString &lockName,
+                     const QDeadlineTimer &deadline);
+    Delivery awaitAnswers(QLocalSocket &socket, const QString &lockName, const QDeadlineTimer &deadline);
     bool startServer(const QString &name);
     void acceptPending();
     void watch(QLocalSocket *socket);
-    bool readHandOff(QLocalSocket *socket, HandOffReader &reader);
+    bool advance(QLocalSocket *socket, Incoming &incoming);
+    bool takeOffer(QLocalSocket *socket, Incoming &incoming);
+    void drop(const Incoming &incoming);
 
     InstanceLock m_lock;
     QLocalServer *m_server = nullptr;
     int m_messageTimeoutMs = 10000;
+    int m_handOffTimeoutMs = 30000;
 };
 
 #endif // OVINTERCOM_H

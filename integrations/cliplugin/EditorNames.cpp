@@ -1,11 +1,20 @@
 #include "EditorNames.h"
 
+#include "ProcessIdentity.h"
+
+// The six launchers first and in their order wherever the library runs (a test parent under such
+// a name means the same everywhere), then what the running system adds: nothing on Windows.
 const QStringList &EditorNames::knownNonEditors()
 {
-    static const QStringList names{
-        QStringLiteral("cmd"), QStringLiteral("explorer"), QStringLiteral("OpenWith"),
-        QStringLiteral("chrome"), QStringLiteral("rundll32"), QStringLiteral("dllhost"),
-    };
+    static const QStringList names = [] {
+        QStringList all{
+            QStringLiteral("cmd"), QStringLiteral("explorer"), QStringLiteral("OpenWith"),
+            QStringLiteral("chrome"), QStringLiteral("rundll32"), QStringLiteral("dllhost"),
+        };
+        for (const std::string &name : ProcessIdentity::systemLaunchers())
+            all << QString::fromStdString(name);
+        return all;
+    }();
     return names;
 }
 

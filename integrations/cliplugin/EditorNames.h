@@ -23,7 +23,8 @@ public:
     // The executable's base name (no folder, no last extension), matched ignoring case.
     static Match match(const QString &processName);
 
-    // The launchers that are no editors, matched on the whole name ignoring case.
+    // The launchers that are no editors, matched on the whole name ignoring case: the six that
+    // every system shares, then those of the running system (ProcessIdentity::systemLaunchers).
     static const QStringList &knownNonEditors();
     // The name when the executable has no readable description.
     static QString fallbackName();

@@ -3,10 +3,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What the operating system tells about the process that launched the application. Plain C++
 // with UTF-8 strings, so that each system's unit needs nothing but that system's own API.
 namespace ProcessIdentity {
+
+// This system's programs that merely open files or run other programs for someone else, beyond
+// the launchers every system shares: base names (no folder, no last extension), matched on the
+// whole name ignoring case. A launch from one of them is nobody's external editor.
+const std::vector<std::string> &systemLaunchers();
 
 // Id of the parent of the calling process; 0 when it cannot be found.
 std::uint32_t parentProcessId();

@@ -13,7 +13,9 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -96,6 +98,48 @@ DesktopEntry readDesktopEntry(const QString &file)
 } // namespace
 
 namespace ProcessIdentity {
+
+// Programs that start another program on a person's behalf, or a service's: whatever they launch
+// works on the person's files, so the result must not replace the original. Interpreters (python3,
+// perl, node) are not here: a photo manager may be a script, and its desktop entry names it.
+const std::vector<std::string> &systemLaunchers()
+{
+    static const std::vector<std::string> names{
+        // shells
+        "sh", "bash", "dash", "zsh", "ksh", "mksh", "ash", "csh", "tcsh", "fish", "busybox", "nu", "elvish",
+        // terminal emulators and multiplexers
+        "gnome-terminal-server", "gnome-terminal", "kgx", "ptyxis", "ptyxis-agent", "konsole", "yakuake",
+        "xterm", "uxterm", "rxvt", "urxvt", "urxvtd", "kitty", "alacritty", "foot", "footclient", "wezterm",
+        "wezterm-gui", "tilix", "terminator", "xfce4-terminal", "lxterminal", "mate-terminal", "qterminal",
+        "terminology", "st", "sakura", "guake", "deepin-terminal", "cool-retro-term", "tmux", "screen", "zellij",
+        // file managers
+        "nautilus", "nemo", "caja", "dolphin", "thunar", "pcmanfm", "pcmanfm-qt", "spacefm", "konqueror",
+        "krusader", "doublecmd", "peony", "dde-file-manager", "xfe", "rox-filer", "mc", "nnn", "lf", "vifm", "yazi",
+        // desktop shells, panels, launchers, openers and window managers
+        "gnome-shell", "plasmashell", "krunner", "kioclient", "kioclient5", "kioclient6", "kde-open", "kde-open5",
+        "kde-open6", "kdeinit5", "klauncher", "kded5", "kded6", "xfce4-panel", "xfdesktop", "xfce4-appfinder",
+        "lxpanel", "lxqt-panel", "lxqt-runner", "mate-panel", "cinnamon", "budgie-panel", "budgie-desktop",
+        "rofi", "wofi", "fuzzel", "tofi", "dmenu", "albert", "gio", "gio-launch-desktop", "gtk-launch",
+        "gtk4-launch", "exo-open", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "xdg-desktop-portal-gtk",
+        "xdg-desktop-portal-kde", "xdg-desktop-portal-wlr", "mutter", "kwin_x11", "kwin_wayland", "xfwm4",
+        "openbox", "i3", "sway", "hyprland", "awesome", "bspwm", "sxhkd", "dwm", "herbstluftwm", "fluxbox",
+        "icewm", "icewm-session", "labwc", "river", "niri", "wayfire", "weston", "marco", "muffin",
+        // session and service managers
+        "systemd", "init", "upstart", "runit", "runsv", "runsvdir", "s6-supervise", "s6-svscan", "tini",
+        "dumb-init", "gnome-session-binary", "gnome-session", "ksmserver", "startplasma-x11",
+        "startplasma-wayland", "plasma_session", "xfce4-session", "lxsession", "lxqt-session", "mate-session",
+        "cinnamon-session", "xinit", "gdm", "gdm-x-session", "gdm-wayland-session", "lightdm", "sddm",
+        "sddm-helper", "dbus-daemon", "dbus-broker", "dbus-broker-launch", "cron", "crond", "atd", "anacron",
+        "sshd", "login",
+        // wrappers that run a program for someone else
+        "sudo", "doas", "pkexec", "su", "runuser", "setpriv", "env", "timeout", "xargs", "nohup", "nice",
+        "ionice", "chrt", "taskset", "numactl", "setsid", "stdbuf", "time", "strace", "ltrace", "gdb", "lldb",
+        "perf", "flock", "unshare", "nsenter", "chroot", "firejail", "bwrap", "flatpak-spawn", "script",
+        "watch", "make", "dbus-run-session", "dbus-launch", "ssh-agent", "systemd-run", "systemd-inhibit",
+        "start-stop-daemon", "setarch", "linux32", "linux64", "prlimit", "sg", "newgrp", "entr",
+    };
+    return names;
+}
 
 std::uint32_t parentProcessId()
 {

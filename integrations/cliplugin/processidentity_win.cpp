@@ -12,6 +12,7 @@
 #include <propkey.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,6 +44,14 @@ std::wstring toWide(const std::string &text)
 } // namespace
 
 namespace ProcessIdentity {
+
+// The shared launchers (cmd, explorer, OpenWith, chrome, rundll32, dllhost) are all that Windows
+// knows: any other parent, a shell such as PowerShell included, is named by its description.
+const std::vector<std::string> &systemLaunchers()
+{
+    static const std::vector<std::string> none;
+    return none;
+}
 
 std::uint32_t parentProcessId()
 {

@@ -40,11 +40,11 @@ private:
 
     std::unique_ptr<LumivexProcess> launch(const QString &editor, const QString &file, const QString &folder = QString(),
                                            const QString &option = QStringLiteral("--headless"),
-                                           const QString &gate = QString())
+                                           const QString &gate = QString(), const QStringList &extra = {})
     {
         auto process = std::make_unique<LumivexProcess>(m_environment);
         process->process().setWorkingDirectory(folder.isEmpty() ? m_dir->path() : m_dir->filePath(folder));
-        QStringList arguments{option, QStringLiteral("--verbose")};
+        QStringList arguments = QStringList{option, QStringLiteral("--verbose")} + extra;
         if (!editor.isEmpty())
             arguments << QStringLiteral("--editor=") + editor;
         arguments << file;
@@ -132,24 +132,42 @@ private slots:
     }
 
     // Exactly one of the two takes the file: the running instance once it resumes, or the
-    // waiting launch itself once the running instance is gone.
+    // waiting launch itself once the running instance is gone or the wait for it is over.
     void runningInstanceStalls_data()
     {
         QTest::addColumn<int>("thenSignal");
-        QTest::newRow("resumes") << int(SIGCONT);
-        QTest::newRow("dies") << int(SIGKILL);
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("resumes") << int(SIGCONT) << QStringList();
+        QTest::newRow("dies") << int(SIGKILL) << QStringList();
+        QTest::newRow("resumes after the wait") << int(SIGCONT) << QStringList{"--handoff-timeout=2"};
     }
 
     void runningInstanceStalls()
     {
         QFETCH(int, thenSignal);
+        QFETCH(QStringList, options);
         const QString first = image(QStringLiteral("a"), QStringLiteral("first.jpg"));
         const QString second = image(QStringLiteral("a"), QStringLiteral("second.jpg"));
         const auto running = launch(QStringLiteral("Capture One"), first);
         QTRY_VERIFY_WITH_TIMEOUT(isReady(*running, first), 30000);
 
         ::kill(pid_t(running->process().processId()), SIGSTOP);
-        const auto later = launch(QStringLiteral("Capture One"), second);
+        const auto later = launch(QStringLiteral("Capture One"), second, QString(), QStringLiteral("--headless"),
+                                  QString(), options);
+        if (!options.isEmpty()) {
+            // The wait is over while the instance is still stopped: the launch goes on with its
+            // file, and the instance, resumed, drops the offer it finds unanswered.
+            QTRY_VERIFY2_WITH_TIMEOUT(later->output().contains(announced(second, false)),
+                                      qPrintable(later->output() + later->errors()), 30000);
+            QVERIFY(later->errors().contains(QLatin1String("has not taken the files within 2000 ms")));
+            ::kill(pid_t(running->process().processId()), thenSignal);
+            QTRY_VERIFY2_WITH_TIMEOUT(running->errors().contains(QLatin1String("Dropping a handoff whose launch went on")),
+                                      qPrintable(running->errors()), 20000);
+            QVERIFY(!running->output().contains(QLatin1String("mergingInstance=true")));
+            stop(*later);
+            stop(*running);
+            return;
+        }
         // Longer than any answer could take: the later launch must neither give up nor run alone.
         const bool endedWhileStopped = later->finish(6000);
         ::kill(pid_t(running->process().processId()), thenSignal);

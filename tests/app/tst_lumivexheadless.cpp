@@ -79,17 +79,22 @@ private slots:
     }
 
     // Started by a program that opens files but is no editor (a shell under such a name): with an
-    // editor named the result replaces the file, without one it goes beside it.
+    // editor named the result replaces the file, without one it goes beside it. Typed in a terminal
+    // the parent is the shell itself.
     void externalEditor_data()
     {
+        QTest::addColumn<QString>("launcher");
         QTest::addColumn<QString>("editor");
         QTest::addColumn<QString>("written");
-        QTest::newRow("editor: in place") << "Capture One" << "sample.jpg";
-        QTest::newRow("stand-alone: beside the original") << "" << "sample-lumivex.jpg";
+        QTest::newRow("editor: in place") << "explorer" << "Capture One" << "sample.jpg";
+        QTest::newRow("stand-alone: beside the original") << "explorer" << "" << "sample-lumivex.jpg";
+        QTest::newRow("typed in bash, editor: in place") << "bash" << "Capture One" << "sample.jpg";
+        QTest::newRow("typed in bash: beside the original") << "bash" << "" << "sample-lumivex.jpg";
     }
 
     void externalEditor()
     {
+        QFETCH(QString, launcher);
         QFETCH(QString, editor);
         QFETCH(QString, written);
         const QString input = m_dir->filePath(QStringLiteral("sample.jpg"));
@@ -99,7 +104,7 @@ private slots:
         const QString notes = write(QStringLiteral("notes.txt"), "not an image");
         const cv::Mat original = readRgb8(input);
         const QByteArray before = read(QStringLiteral("sample.jpg"));
-        const QString launcher = m_dir->filePath(QStringLiteral("explorer"));
+        launcher = m_dir->filePath(launcher);
         QVERIFY(QFile::copy(QStringLiteral("/bin/sh"), launcher));
         QVERIFY(QFile::setPermissions(launcher, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 

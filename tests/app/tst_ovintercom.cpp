@@ -1,11 +1,15 @@
 #include "HandOffReader.h"
+#include "InstanceLock.h"
+#include "InstanceName.h"
 #include "LocalPeer.h"
 #include "OvIntercom.h"
 
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QThreadPool>
 #include <QtTest>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,9 +26,13 @@ private:
     QTemporaryDir m_root;
     const QString m_key = QStringLiteral("Capture One");
 
-    static QFuture<OvIntercom::Role> joinLater(const QString &key, const QString &data)
+    static QFuture<OvIntercom::Role> joinLater(const QString &key, const QString &data, int timeoutMs = 30000)
     {
-        return QtConcurrent::run([key, data] { return OvIntercom().join(key, data); });
+        return QtConcurrent::run([key, data, timeoutMs] {
+            OvIntercom launch;
+            launch.setHandOffTimeout(timeoutMs);
+            return launch.join(key, data);
+        });
     }
 
 private slots:
@@ -35,20 +43,23 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_root.path()));
     }
 
-    // Another user must not be able to put a socket where the next launch looks for ours.
+    // Another user must not be able to put a socket where the next launch looks for ours. A runtime
+    // folder that fails the check is replaced by our own folder in the temporary folder.
     void namesLiveInAPrivateFolder_data()
     {
         QTest::addColumn<QString>("runtime"); // the runtime folder under the root; "-" when unset
         QTest::addColumn<int>("mode");        // of that folder, or of a planted lumivex-UID in temp
         QTest::addColumn<uint>("owner");
-        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QString>("used");    // "runtime", "temp", or "" when there is no name
         const uint me = ::geteuid();
-        QTest::newRow("runtime folder") << "run" << 0700 << me << true;
-        QTest::newRow("runtime folder open to others") << "run" << 0755 << me << false;
-        QTest::newRow("no runtime folder") << "-" << -1 << me << true;
-        QTest::newRow("planted open folder") << "-" << 0777 << me << false;
-        if (me == 0)
-            QTest::newRow("planted folder of another user") << "-" << 0700 << 65534u << false;
+        QTest::newRow("runtime folder") << "run" << 0700 << me << "runtime";
+        QTest::newRow("runtime folder open to others") << "run" << 0755 << me << "temp";
+        QTest::newRow("no runtime folder") << "-" << -1 << me << "temp";
+        QTest::newRow("planted open folder") << "-" << 0777 << me << "";
+        if (me == 0) {
+            QTest::newRow("runtime folder of another user") << "run" << 0700 << 65534u << "temp";
+            QTest::newRow("planted folder of another user") << "-" << 0700 << 65534u << "";
+        }
     }
 
     void namesLiveInAPrivateFolder()
@@ -56,8 +67,10 @@ private slots:
         QFETCH(QString, runtime);
         QFETCH(int, mode);
         QFETCH(uint, owner);
-        QFETCH(bool, trusted);
-        const QString folder = m_root.filePath(runtime == "-" ? QStringLiteral("lumivex-%1").arg(::geteuid()) : runtime);
+        QFETCH(QString, used);
+        const QString temp = m_root.filePath(QStringLiteral("lumivex-%1").arg(::geteuid()));
+        const QString folder = runtime == "-" ? temp : m_root.filePath(runtime);
+        QVERIFY(QDir(temp).removeRecursively()); // what an earlier row left there
         if (runtime == "-")
             qunsetenv("XDG_RUNTIME_DIR");
         else
@@ -68,12 +81,12 @@ private slots:
             QCOMPARE(::chown(QFile::encodeName(folder).constData(), owner, uid_t(-1)), 0);
         }
         const QString name = OvIntercom::serverNameFor(m_key);
-        if (!trusted) {
+        if (used.isEmpty()) {
             QVERIFY2(name.isEmpty(), qPrintable(name));
             QCOMPARE(OvIntercom().join(m_key, QStringLiteral("/a.jpg")), OvIntercom::Role::Alone);
             return;
         }
-        QCOMPARE(QFileInfo(name).absolutePath(), folder);
+        QCOMPARE(QFileInfo(name).absolutePath(), used == "temp" ? temp : folder);
         QVERIFY(name != OvIntercom::serverNameFor(m_key.toLower()));
     }
 
@@ -116,6 +129,69 @@ private slots:
         // The confirmation is sent after the emission, never before.
         QCOMPARE(merged.count(), 1);
         QVERIFY(merged.first().first().toString() == data);
+    }
+
+    // A running instance that will not take the data says so, and the launch ends at once instead
+    // of taking the refusal for a lost connection and trying again while the instance lives.
+    void refusalEndsTheLaunch()
+    {
+        OvIntercom running;
+        QSignalSpy merged(&running, &OvIntercom::mergeInstance);
+        QCOMPARE(running.join(m_key, QString()), OvIntercom::Role::Running);
+        const QFuture<OvIntercom::Role> result = joinLater(m_key, QString(HandOffReader::MaxDataBytes + 1, QLatin1Char('x')));
+        QTRY_VERIFY_WITH_TIMEOUT(result.isFinished(), 20000);
+        QCOMPARE(result.result(), OvIntercom::Role::Refused);
+        QCOMPARE(merged.count(), 0);
+    }
+
+    // An instance whose connection the kernel accepts but which does not answer (nobody accepts,
+    // or its thread is busy) holds the launch for the handoff timeout only. When it answers after
+    // the launch has gone on with its files, it must not open them too.
+    void silentInstance_data()
+    {
+        QTest::addColumn<bool>("answersLate");
+        QTest::newRow("never accepts") << false;
+        QTest::newRow("answers after the launch gave up") << true;
+    }
+
+    void silentInstance()
+    {
+        QFETCH(bool, answersLate);
+        std::unique_ptr<OvIntercom> running;
+        InstanceLock lock;
+        int listener = -1;
+        if (answersLate) {
+            running = std::make_unique<OvIntercom>();
+            QCOMPARE(running->join(m_key, QString()), OvIntercom::Role::Running);
+        } else {
+            QVERIFY(lock.tryLock(InstanceName::lockFor(m_key)));
+            sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(OvIntercom::serverNameFor(m_key));
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+            QCOMPARE(::listen(listener, 8), 0);
+        }
+        QSignalSpy merged(running.get(), &OvIntercom::mergeInstance);
+        QElapsedTimer timer;
+        timer.start();
+        const QFuture<OvIntercom::Role> result = joinLater(m_key, QStringLiteral("/late.jpg"), 1000);
+        // No events on this thread meanwhile: the running instance is as busy as a hung one.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(15000));
+        QCOMPARE(result.result(), OvIntercom::Role::Alone);
+        QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
+        if (!answersLate) {
+            ::close(listener);
+            return;
+        }
+        // The abandoned offer comes first; the next launch is served, and only its data merged.
+        QTest::ignoreMessage(QtWarningMsg, "Dropping a handoff whose launch went on without it");
+        const QFuture<OvIntercom::Role> next = joinLater(m_key, QStringLiteral("/next.jpg"));
+        QTRY_VERIFY_WITH_TIMEOUT(next.isFinished(), 30000);
+        QCOMPARE(next.result(), OvIntercom::Role::HandedOver);
+        QCOMPARE(merged.count(), 1);
+        QCOMPARE(merged.first().first().toString(), QStringLiteral("/next.jpg"));
     }
 
     // The kernel's record of who connected, for a forked child that gives up root first. The same

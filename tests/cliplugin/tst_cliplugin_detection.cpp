@@ -75,6 +75,19 @@ void tst_CliPluginDetection::parentProcess_data()
                                                       << "retoucher";
     QTest::newRow("desktop entry for another program") << "retoucher" << "Terminal" << "/bin/sh"
                                                        << "External Editor" << "retoucher";
+
+    // Typed in a terminal, opened from a file manager or a desktop launcher, or run through a
+    // wrapper: a person's own launch, never an editor's. Each has a desktop entry that names it,
+    // as terminals and file managers do, which must not make it an editor.
+    for (const char *launcher : {"bash", "dash", "zsh", "gnome-terminal-server", "konsole", "xterm", "nautilus",
+                                 "dolphin", "thunar", "plasmashell", "gnome-shell", "systemd", "init", "sudo",
+                                 "env", "timeout", "xargs", "nohup", "nice", "setsid", "stdbuf", "time", "strace"})
+        QTest::addRow("%s is no editor", launcher) << launcher << "Launcher" << "<abs>" << "" << "";
+    // A Linux editor is still named by its desktop entry; the version goes with the last dot.
+    QTest::newRow("editor with a desktop entry") << "gimp-2.10" << "GNU Image Manipulation Program" << "<abs>"
+                                                 << "GNU Image Manipulation Program" << "gimp-2";
+    QTest::newRow("launcher name inside another") << "bashful" << "Bashful Photos" << "<path>" << "Bashful Photos"
+                                                  << "bashful";
 }
 
 void tst_CliPluginDetection::parentProcess()

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,9 +39,11 @@ int main()
     const std::string name = completeBaseName(path);
     std::printf("processName=%s\n", name.c_str());
 
-    static const char *const nonEditors[] = {"cmd", "explorer", "openwith", "chrome", "rundll32", "dllhost"};
+    std::vector<std::string> nonEditors{"cmd", "explorer", "openwith", "chrome", "rundll32", "dllhost"};
+    for (const std::string &launcher : ProcessIdentity::systemLaunchers())
+        nonEditors.push_back(lower(launcher));
     std::string editor;
-    if (std::find(std::begin(nonEditors), std::end(nonEditors), lower(name)) != std::end(nonEditors)) {
+    if (std::find(nonEditors.begin(), nonEditors.end(), lower(name)) != nonEditors.end()) {
         editor = "";
     } else if (lower(name).find("lightroom") != std::string::npos) {
         editor = "Adobe Lightroom Classic";
