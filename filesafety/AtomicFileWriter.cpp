@@ -74,7 +74,20 @@ bool AtomicFileWriter::commit()
         return fail(QStringLiteral("the file is not open"));
     if (!close())
         return false;
+    // On Windows Qt's temporary file keeps a handle of its own until it is destroyed, and that
+    // handle denies the flush and the rename below: the file is released first and removed here
+    // when anything fails.
     const QString temporary = m_file->fileName();
+    m_file->setAutoRemove(false);
+    m_file.reset();
+    if (replaceWith(temporary))
+        return true;
+    QFile::remove(temporary);
+    return false;
+}
+
+bool AtomicFileWriter::replaceWith(const QString &temporary)
+{
     // A link under the target name is no file of the user's: nothing of it is carried over.
     const QFileInfo existing(m_target);
     QString error;
@@ -90,7 +103,6 @@ bool AtomicFileWriter::commit()
         return fail(QStringLiteral("the file could not be written to disk"));
     if (!FileReplace::replace(temporary, m_target, &error))
         return fail(error);
-    m_file->setAutoRemove(false);
     return true;
 }
 

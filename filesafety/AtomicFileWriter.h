@@ -43,6 +43,7 @@ public:
     QString errorString() const;
 
 private:
+    bool replaceWith(const QString &temporary);
     bool fail(const QString &text);
 
     QString m_target;
