@@ -14,6 +14,10 @@ shift
 deps=$(sed -n 's/^LUMIVEX_WINDOWS_DEPS:PATH=//p' "$build/CMakeCache.txt")
 [ -n "$deps" ] || { echo "wine-run: $build/CMakeCache.txt names no LUMIVEX_WINDOWS_DEPS" >&2; exit 1; }
 
+# Debian's wine64 package keeps its programs in /usr/lib/wine; the wine package adds wrappers.
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -27,11 +31,11 @@ windows_path() {
 # no window can be made without an X server, not even Qt's internal message windows; Boost names
 # its shared-memory folder after the BootId that Windows keeps, which a fresh prefix lacks.
 prepare_prefix() {
-  wine64 wineboot --init >/dev/null 2>&1
-  wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-  wine64 reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Memory Management\PrefetchParameters' \
+  "$wine64" wineboot --init >/dev/null 2>&1
+  "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+  "$wine64" reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Memory Management\PrefetchParameters' \
     /v BootId /t REG_DWORD /d 1 /f >/dev/null 2>&1
-  wineserver -w
+  "$wineserver" -w
   touch "$WINEPREFIX/.lumivex-ready"
 }
 
@@ -66,4 +70,4 @@ export WINEQT_FORCE_STDERR_LOGGING=1
 export WINEQT_PLUGIN_PATH="$(windows_path "$deps/plugins")"
 [ -n "${QT_QPA_PLATFORM:-}" ] || export WINEQT_QPA_PLATFORM=offscreen
 
-exec wine64 "$@"
+exec "$wine64" "$@"

@@ -101,7 +101,11 @@ CLIPluginData::~CLIPluginData()
 
     delete m_exifTool;
     delete m_writer;
-    delete m_readerThread;
+    // Qt aborts the process when a running thread is deleted; one that outlived terminate() is
+    // left to the end of the process, with the reader it may still be running, so that the
+    // destruction of the back end goes on.
+    if (m_readerThread->isFinished())
+        delete m_readerThread;
 }
 
 const QStringList &CLIPluginData::knownNonEditors()

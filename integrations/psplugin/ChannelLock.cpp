@@ -1,7 +1,8 @@
 #include "ChannelLock.h"
 
-#include "ChannelLog.h"
 #include "ThreadId.h"
+
+#include <boost/interprocess/exceptions.hpp>
 
 #include <atomic>
 
@@ -29,11 +30,11 @@ int ChannelLock::tryLock(ChannelInfo *info)
     const uint32_t me = currentThreadId();
     if (word(info->lockOwner).load(std::memory_order_acquire) == me) {
         const uint32_t count = word(info->lockCount).load(std::memory_order_relaxed);
-        if (count + 1 == 0) {
-            ChannelLog::write(ChannelLog::Level::Critical,
-                              "boost::interprocess::spin_recursive_mutex recursive lock overflow");
-            return Busy;
-        }
+        // Boost's own recursive mutex throws here, and a host built on it sees the same: a busy
+        // answer instead would have a caller that retries spin for ever.
+        if (count + 1 == 0)
+            throw boost::interprocess::interprocess_exception(
+                "boost::interprocess::spin_recursive_mutex recursive lock overflow");
         word(info->lockCount).store(count + 1, std::memory_order_relaxed);
         return Acquired;
     }

@@ -132,10 +132,17 @@ bool saveVectorUsable()
 }
 #endif
 
+// Saving back: the row offset is an unsigned 32-bit product, as the host computes it.
 inline uint16_t *planeRow(uint16_t *plane, uint32_t rowBytes, int y)
 {
-    // The row offset is an unsigned 32-bit product, as the host computes it.
     return reinterpret_cast<uint16_t *>(reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * rowBytes);
+}
+
+// Loading: the planes are read as matrices with a row step of `rowBytes`, whose offsets are
+// computed in size_t and so never wrap.
+inline const uint16_t *loadRow(const uint16_t *plane, uint32_t rowBytes, int y)
+{
+    return reinterpret_cast<const uint16_t *>(reinterpret_cast<const unsigned char *>(plane) + size_t(y) * rowBytes);
 }
 
 template <typename T>
@@ -203,10 +210,10 @@ cv::Mat PSPlaneTransfer::load(const PlaneView &view, LoadStatistics *statistics)
         Range16<uint16_t> outLocal;
         const std::vector<uint16_t> opaque(view.mask ? 0 : size_t(width), HostMax);
         for (int y = rows.start; y < rows.end; ++y) {
-            const uint16_t *p0 = planeRow(view.planes[0], view.rowBytes, y);
-            const uint16_t *p1 = planeRow(view.planes[1], view.rowBytes, y);
-            const uint16_t *p2 = planeRow(view.planes[2], view.rowBytes, y);
-            const uint16_t *m = view.mask ? planeRow(view.mask, view.rowBytes, y) : opaque.data();
+            const uint16_t *p0 = loadRow(view.planes[0], view.rowBytes, y);
+            const uint16_t *p1 = loadRow(view.planes[1], view.rowBytes, y);
+            const uint16_t *p2 = loadRow(view.planes[2], view.rowBytes, y);
+            const uint16_t *m = view.mask ? loadRow(view.mask, view.rowBytes, y) : opaque.data();
             uint16_t *o = image.ptr<uint16_t>(y);
             int x = 0;
 #if CV_SIMD128

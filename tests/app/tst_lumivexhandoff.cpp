@@ -6,12 +6,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 // Single-instance handoff between real lumivex processes: a later launch hands its files to the
 // running instance, which announces them as merged; each file is announced exactly once.
@@ -127,9 +130,16 @@ private slots:
         }
         // A polite stop ends the instance normally and takes its name away with it.
         stop(*running);
+#ifdef Q_OS_UNIX
         const QDir runtime(m_environment.value(QStringLiteral("XDG_RUNTIME_DIR")));
         QCOMPARE(runtime.entryList({QStringLiteral("lumivex-*")}, QDir::System), QStringList());
+#endif
     }
+
+#ifndef Q_OS_UNIX
+    void runningInstanceStalls() { QSKIP("A running instance is stalled here with SIGSTOP"); }
+    void simultaneousLaunches() { QSKIP("Launches are released together here through a FIFO and /bin/sh"); }
+#else
 
     // Exactly one of the two takes the file: the running instance once it resumes, or the
     // waiting launch itself once the running instance is gone or the wait for it is over.
@@ -226,6 +236,7 @@ private slots:
                 QVERIFY2(handedOver(*process), qPrintable(process->output() + process->errors()));
         }
     }
+#endif
 };
 
 QTEST_GUILESS_MAIN(tst_LumivexHandoff)

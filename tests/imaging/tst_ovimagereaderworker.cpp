@@ -12,7 +12,9 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -148,11 +150,17 @@ void tst_OvImageReaderWorker::reportsErrors()
     QFETCH(QString, reason);
 
     const QString path = m_dir.filePath(fileName);
-    if (content == "@fifo") {
+#ifndef Q_OS_UNIX
+    // QFile::link makes a shortcut on Windows, and a FIFO has no place in its file system.
+    if (content.startsWith('@'))
+        QSKIP("FIFOs and symbolic link loops are POSIX cases");
+#else
+    if (content == "@fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    } else if (content == "@loop") {
+    if (content == "@loop")
         QVERIFY(QFile::link(path, path));
-    } else if (!content.isEmpty()) {
+#endif
+    if (!content.isEmpty() && !content.startsWith('@')) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);

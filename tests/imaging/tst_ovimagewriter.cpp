@@ -16,7 +16,9 @@
 
 #include <memory>
 
+#ifdef Q_OS_LINUX
 #include <sys/mount.h>
+#endif
 
 namespace {
 
@@ -249,6 +251,9 @@ void tst_OvImageWriter::reportsErrors()
 // save must fail and leave the photo as it was, not replace it with a copy stripped of its tags.
 void tst_OvImageWriter::fullDiskKeepsTheOriginal()
 {
+#ifndef Q_OS_LINUX
+    QSKIP("A small full disk is made here by mounting a Linux tmpfs");
+#else
     QTemporaryDir mountPoint;
     const QByteArray where = QFile::encodeName(mountPoint.path());
     if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=1m") != 0)
@@ -280,6 +285,7 @@ void tst_OvImageWriter::fullDiskKeepsTheOriginal()
     QVERIFY2(message.contains(QLatin1String("no space left on device")), qPrintable(message));
     QCOMPARE(contents(photo), before);
     QCOMPARE(entries(mountPoint.path()), QStringList({"filler", "photo.jpg"}));
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_OvImageWriter)

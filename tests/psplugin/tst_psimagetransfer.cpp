@@ -20,7 +20,9 @@
 #include <csignal>
 #include <memory>
 
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
 
 using namespace PSTestSupport;
 
@@ -105,8 +107,12 @@ private:
 void tst_PSImageTransfer::initTestCase()
 {
     QVERIFY(temp.isValid());
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    // Qt asks TMPDIR on POSIX, Windows asks TMP and TEMP.
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        qputenv(name, QFile::encodeName(QDir::toNativeSeparators(temp.path())));
+#ifdef Q_OS_UNIX
     std::signal(SIGXFSZ, SIG_IGN); // a write beyond the file size limit fails instead
+#endif
 }
 
 void tst_PSImageTransfer::cleanup()
@@ -173,6 +179,7 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     });
     if (thumbnail == TooLarge)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Thumbnail not made: a %1 x %2 image").arg(width).arg(height)));
+#ifdef Q_OS_UNIX
     rlimit limit;
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit previous = limit;
@@ -181,6 +188,11 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
     backEnd->loadImage(QStringLiteral("the id"), true);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &previous), 0);
+#else
+    if (thumbnail == Unwritable)
+        QSKIP("A failing write is made here with a POSIX file size limit");
+    backEnd->loadImage(QStringLiteral("the id"), true);
+#endif
 
     QCOMPARE(events, (QStringList{"loading 1", "loaded the id", "loading 0"}));
     QVERIFY(loadingSeenDuringLoad);

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <boost/interprocess/exceptions.hpp>
+
 #include <memory>
 #include <thread>
 
@@ -32,6 +34,7 @@ class tst_SharedMemoryChannel : public QObject
 private Q_SLOTS:
     void initTestCase() { ChannelQtLog::install(); }
     void recursiveLockingAndUnlockFromAnotherThread();
+    void countOverflowRaisesBoostsError();
     void closeRemovesBothObjects_data();
     void closeRemovesBothObjects();
 };
@@ -62,6 +65,29 @@ void tst_SharedMemoryChannel::recursiveLockingAndUnlockFromAnotherThread()
     QCOMPARE(otherUnlock, 0);
     QCOMPARE(info->lockWord, 0u);
     QCOMPARE(info->lockOwner, ChannelInfo::NoOwner);
+    host->remove();
+}
+
+// Answered as busy, an overflow would keep a caller that retries (the load's lock loop) spinning.
+void tst_SharedMemoryChannel::countOverflowRaisesBoostsError()
+{
+    const auto host = createHostChannel("overflow");
+    QVERIFY(host);
+    SharedMemoryChannel<char> channel(host->name(), 0);
+    QCOMPARE(channel.open(), 0);
+    QCOMPARE(channel.tryLock(), 0);
+    ChannelInfo *info = host->info();
+    info->lockCount = 0xFFFFFFFFu;
+    QString what;
+    try {
+        channel.tryLock();
+    } catch (const boost::interprocess::interprocess_exception &error) {
+        what = QString::fromLatin1(error.what());
+    }
+    QCOMPARE(what, QStringLiteral("boost::interprocess::spin_recursive_mutex recursive lock overflow"));
+    QCOMPARE(info->lockCount, 0xFFFFFFFFu);
+    info->lockCount = 1;
+    QCOMPARE(channel.unlock(), 0);
     host->remove();
 }
 
