@@ -18,3 +18,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tools/wine-run.sh ${CMAK
 
 # Qt's Windows builds define these for their users (Qt6::Platform on win32-g++ adds most).
 add_compile_definitions(UNICODE _UNICODE)
+
+# A Windows program finds its platform plugin in "platforms" beside it, as a deployed
+# application does; the programs a test starts get no plugin path of the test's.
+file(COPY ${LUMIVEX_WINDOWS_DEPS}/plugins/platforms DESTINATION ${CMAKE_BINARY_DIR}/bin)

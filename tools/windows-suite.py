@@ -7,6 +7,11 @@ WINDOWS_BUILD_DIR is a build made with the `windows` preset. ctest runs every te
 preset's emulator (tools/wine-run.sh). A test that cannot run on Windows is registered as skipped
 with its reason; those reasons, and the rows a test skipped itself (QSKIP), are printed, never
 counted as passed.
+
+tools/windows-known-failures.txt lists the tests that still fail under Wine for a reason not yet
+mended, each with what it shows. They run last, one at a time with a short time limit, and are
+reported on their own lines: a known failure neither counts as passed nor fails the suite, and one
+that passes is reported so that it leaves the list.
 """
 
 import os
@@ -20,6 +25,18 @@ import xml.etree.ElementTree as ElementTree
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_RUN = os.path.join(SOURCE, "tools", "wine-run.sh")
 QSKIP_LINE = re.compile(r"^SKIP\s*:\s*(\S+)\s+(.*)$")
+KNOWN_FAILURES = os.path.join(SOURCE, "tools", "windows-known-failures.txt")
+
+
+def known_failures():
+    known = {}
+    with open(KNOWN_FAILURES) as listing:
+        for line in listing:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                name, _, symptom = line.partition(":")
+                known[name.strip()] = symptom.strip()
+    return known
 
 
 def fail(message):
@@ -27,11 +44,13 @@ def fail(message):
     sys.exit(1)
 
 
-def run_suite(build, jobs):
+def run_suite(build, jobs, known):
     junit = os.path.join(build, "windows-suite.xml")
     if os.path.exists(junit):
         os.remove(junit)
-    subprocess.run(["ctest", "--preset", "windows", "-j", str(jobs), "--output-junit", junit], cwd=SOURCE)
+    excluded = "^(" + "|".join(re.escape(name) for name in known) + ")$"
+    subprocess.run(["ctest", "--preset", "windows", "-j", str(jobs), "--output-junit", junit, "-E", excluded],
+                   cwd=SOURCE)
     if not os.path.exists(junit):
         fail("ctest wrote no report " + junit)
     passed, skipped, failed, rows = [], [], [], []
@@ -50,6 +69,20 @@ def run_suite(build, jobs):
             if match:
                 rows.append((match.group(1), match.group(2).strip()))
     return passed, skipped, failed, rows
+
+
+def run_known_failures(build, known):
+    """Each known failure once, alone, with a short limit; the names of those that passed."""
+    mended = []
+    for name, symptom in known.items():
+        result = subprocess.run(["ctest", "--preset", "windows", "-R", "^" + re.escape(name) + "$", "--timeout", "120"],
+                                cwd=SOURCE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if result.returncode == 0:
+            mended.append(name)
+            print("KNOWN FAILURE PASSED {}: take it off {}".format(name, os.path.basename(KNOWN_FAILURES)))
+        else:
+            print("KNOWN FAILURE {}: {}".format(name, symptom))
+    return mended
 
 
 def wine(build, *args, timeout=300, cwd=None):
@@ -100,14 +133,17 @@ def main():
     build = os.path.abspath(sys.argv[1])
     jobs = int(sys.argv[2]) if len(sys.argv) == 3 else os.cpu_count()
     started = time.monotonic()
-    passed, skipped, failed, rows = run_suite(build, jobs)
+    known = known_failures()
+    passed, skipped, failed, rows = run_suite(build, jobs, known)
+    mended = run_known_failures(build, known)
     for name, reason in skipped:
         print("SKIPPED {}: {}".format(name, reason))
     for name, reason in rows:
         print("SKIPPED row {}: {}".format(name, reason))
     for name in failed:
         print("FAILED {}".format(name))
-    print("Windows suite under Wine: {} passed, {} skipped, {} failed".format(len(passed), len(skipped), len(failed)))
+    print("Windows suite under Wine: {} passed, {} skipped, {} failed, {} known failures ({} of them passed)".format(
+        len(passed), len(skipped), len(failed), len(known), len(mended)))
     demos = demo_round_trips(build)
     print("windows-suite took {:.0f} s".format(time.monotonic() - started))
     sys.exit(0 if not failed and demos else 1)

@@ -39,6 +39,7 @@ private:
 
 void tst_CliPluginImages::initTestCase()
 {
+    OV_SKIP_WITHOUT_WINDOWS_EXIFTOOL();
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("tmp")));
     qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));

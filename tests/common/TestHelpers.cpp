@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QProcessEnvironment>
 
 #include <QDir>
@@ -38,6 +39,15 @@ cv::Mat makePattern(int width, int height, int depth, int channels)
     }
     image.convertTo(image, depth); // rounds and saturates like saturate_cast
     return image;
+}
+
+bool exifToolMissingOnWindows()
+{
+#ifdef Q_OS_WIN
+    return QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty();
+#else
+    return false;
+#endif
 }
 
 bool runExifToolBatch(const QList<QStringList> &commands)
@@ -101,9 +111,13 @@ QProcessEnvironment isolatedEnvironment(const QString &root)
         QFile::setPermissions(dir.filePath(QLatin1String(folder)),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    environment.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
+    // TMPDIR for POSIX programs, TMP and TEMP for Windows ones.
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        environment.insert(QLatin1String(name), QDir::toNativeSeparators(dir.filePath(QStringLiteral("tmp"))));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The test's own platform (offscreen; minimal where the Qt at hand has no offscreen plugin).
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                       qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen")));
     return environment;
 }
 

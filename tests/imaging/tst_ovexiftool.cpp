@@ -46,6 +46,7 @@ private:
 
 void tst_OvExifTool::initTestCase()
 {
+    OV_SKIP_WITHOUT_WINDOWS_EXIFTOOL();
     QVERIFY(m_dir.isValid());
     const QString oriented = path(QStringLiteral("oriented-6.jpg"));
     QVERIFY(TestHelpers::writeRgbImage(oriented, TestHelpers::quadrants(64, 32)));

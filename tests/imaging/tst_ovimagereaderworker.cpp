@@ -44,6 +44,7 @@ private:
 
 void tst_OvImageReaderWorker::initTestCase()
 {
+    OV_SKIP_WITHOUT_WINDOWS_EXIFTOOL();
     QVERIFY(m_dir.isValid());
     QList<QStringList> commands;
     for (int orientation = 1; orientation <= 8; ++orientation) {

@@ -88,6 +88,7 @@ private:
 
 void tst_OvImageWriter::initTestCase()
 {
+    OV_SKIP_WITHOUT_WINDOWS_EXIFTOOL();
     QVERIFY(m_dir.isValid());
     m_source = m_dir.filePath(QStringLiteral("source.jpg"));
     QVERIFY(TestHelpers::writeRgbImage(m_source, TestHelpers::makePattern(32, 24, CV_8U, 3)));
