@@ -86,8 +86,11 @@ def run_known_failures(build, known):
 
 
 def wine(build, *args, timeout=300, cwd=None):
-    result = subprocess.run([WINE_RUN, build, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True, timeout=timeout, cwd=cwd)
+    try:
+        result = subprocess.run([WINE_RUN, build, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                text=True, timeout=timeout, cwd=cwd)
+    except subprocess.TimeoutExpired:
+        return 124, "", "no end within {} s".format(timeout)
     return result.returncode, result.stdout.replace("\r\n", "\n"), result.stderr.replace("\r\n", "\n")
 
 

@@ -97,6 +97,10 @@ private slots:
     {
         QFETCH(QString, argument);
         QFETCH(QString, handed);
+#ifdef Q_OS_WIN
+        if (argument.startsWith(QLatin1String("link/")))
+            QSKIP("QFile::link makes a shortcut on Windows, not a symbolic link");
+#endif
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString here = QFileInfo(dir.path()).canonicalFilePath();

@@ -111,6 +111,10 @@ private slots:
         QFETCH(bool, relative);
         QFETCH(QString, option);
         QFETCH(bool, merged);
+#ifdef Q_OS_WIN
+        if (secondName.contains(QLatin1Char(':')))
+            QSKIP("Windows file names cannot hold a colon");
+#endif
         const QString first = image(QStringLiteral("a"), QStringLiteral("first.jpg"));
         image(QStringLiteral("a"), QStringLiteral("same.jpg"));
         const QString second = image(QStringLiteral("b"), secondName);

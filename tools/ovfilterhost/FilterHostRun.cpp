@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 const char *const FilterHostRun::Marker = "Orvane_Lumivex_PS_Plugin";
@@ -84,8 +85,9 @@ bool FilterHostRun::readInputs()
         if (!doc.isObject())
             return refuse(QStringLiteral("%1 is not a JSON object").arg(options.settingsIn));
         options.setup.settings = doc.object();
-        IPCSettings probe;
-        if (!FilterHostSession::writeSettings(&probe, options.setup.settings, &error))
+        // Megabytes: too large for a stack, which Windows gives 1 MB by default.
+        const auto probe = std::make_unique<IPCSettings>();
+        if (!FilterHostSession::writeSettings(probe.get(), options.setup.settings, &error))
             return refuse(error);
     }
     return true;
