@@ -1,6 +1,7 @@
 #include "HostChannel.h"
 
 #include "ChannelLock.h"
+#include "HostObjects.h"
 #include "HostPermissions.h"
 #include "ThreadId.h"
 
@@ -68,8 +69,11 @@ void HostChannel::remove()
 
 bool HostChannel::removeNamed(const std::string &name)
 {
-    const bool info = bip::shared_memory_object::remove((name + "Info").c_str());
-    const bool data = bip::shared_memory_object::remove(name.c_str());
+    const auto removeOne = [](const std::string &object) {
+        return bip::shared_memory_object::remove(object.c_str()) || HostObjects::removeLeftover(object);
+    };
+    const bool info = removeOne(name + "Info");
+    const bool data = removeOne(name);
     return info || data;
 }
 
