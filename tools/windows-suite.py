@@ -136,6 +136,10 @@ def main():
     build = os.path.abspath(sys.argv[1])
     jobs = int(sys.argv[2]) if len(sys.argv) == 3 else os.cpu_count()
     started = time.monotonic()
+    # The prefix is made once, before ctest starts programs side by side in it.
+    code, out, err = wine(build, "cmd", "/c", "exit", "0")
+    if code != 0:
+        fail("the Wine prefix could not be prepared: " + out + err)
     known = known_failures()
     passed, skipped, failed, rows = run_suite(build, jobs, known)
     mended = run_known_failures(build, known)
