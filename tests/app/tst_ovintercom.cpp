@@ -3,6 +3,7 @@
 #include "InstanceName.h"
 #include "LocalPeer.h"
 #include "OvIntercom.h"
+#include "TestHelpers.h"
 
 #include <QLocalSocket>
 #include <QTemporaryDir>
@@ -42,7 +43,7 @@ private slots:
     void init()
     {
         QVERIFY(m_root.isValid());
-        qputenv("TMPDIR", QFile::encodeName(m_root.path()));
+        TestHelpers::setTemporaryFolder(m_root.path());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_root.path()));
     }
 

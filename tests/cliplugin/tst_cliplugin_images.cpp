@@ -42,7 +42,7 @@ void tst_CliPluginImages::initTestCase()
     OV_SKIP_WITHOUT_WINDOWS_EXIFTOOL();
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("tmp")));
-    qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+    TestHelpers::setTemporaryFolder(path(QStringLiteral("tmp")));
     // A JPEG stored sideways (EXIF orientation 6), a 16-bit TIFF and a PNG with alpha.
     QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("rotated.jpg")), TestHelpers::makePattern(64, 32, CV_8U, 3)));
     QVERIFY(TestHelpers::runExifTool({QStringLiteral("-Orientation#=6"), QStringLiteral("-Make=Orvane")},

@@ -57,7 +57,7 @@ void tst_CliPluginLaunch::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("tmp")));
-    qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+    TestHelpers::setTemporaryFolder(path(QStringLiteral("tmp")));
     // Desktop entries of this machine must not name the parent: only an empty folder is searched.
     qputenv("XDG_DATA_HOME", QFile::encodeName(path(QStringLiteral("xdg"))));
     qputenv("XDG_DATA_DIRS", QFile::encodeName(path(QStringLiteral("xdg"))));

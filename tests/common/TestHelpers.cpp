@@ -102,6 +102,12 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
     return values;
 }
 
+void setTemporaryFolder(const QString &folder)
+{
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        qputenv(name, QFile::encodeName(QDir::toNativeSeparators(folder)));
+}
+
 QProcessEnvironment isolatedEnvironment(const QString &root)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

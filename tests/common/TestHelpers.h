@@ -52,6 +52,9 @@ QString quadrantCorners(const cv::Mat &image, bool bgr);
 // -n, trimmed); absent tags are missing from the map.
 QMap<QString, QString> exifToolValues(const QString &path, const QStringList &tags);
 
+// Makes `folder` this process's temporary folder: TMPDIR on POSIX, TMP and TEMP on Windows.
+void setTemporaryFolder(const QString &folder);
+
 // The environment for a program a test starts, with its own temporary and runtime folders
 // (created under `root`, mode 0700), so that programs of parallel test runs never meet through
 // sockets, thumbnails or other files. QT_QPA_PLATFORM is the test's own, offscreen by default.

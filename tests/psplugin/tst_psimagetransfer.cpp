@@ -4,6 +4,7 @@
 
 #include "PSReference.h"
 #include "PSTestSupport.h"
+#include "TestHelpers.h"
 
 #include "psplugin/PSPluginData.h"
 
@@ -107,9 +108,7 @@ private:
 void tst_PSImageTransfer::initTestCase()
 {
     QVERIFY(temp.isValid());
-    // Qt asks TMPDIR on POSIX, Windows asks TMP and TEMP.
-    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
-        qputenv(name, QFile::encodeName(QDir::toNativeSeparators(temp.path())));
+    TestHelpers::setTemporaryFolder(temp.path());
 #ifdef Q_OS_UNIX
     std::signal(SIGXFSZ, SIG_IGN); // a write beyond the file size limit fails instead
 #endif
