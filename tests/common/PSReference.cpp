@@ -21,18 +21,17 @@ Loaded load(const Planes &p, bool withThumbnail)
         channels[size_t(k)] = cv::Mat(p.height, p.width, CV_16UC1, p.gray ? p.planes[0] : p.planes[k], size_t(p.rowBytes));
     channels[3] = p.mask ? cv::Mat(p.height, p.width, CV_16UC1, p.mask, size_t(p.rowBytes))
                          : cv::Mat(p.height, p.width, CV_16UC1, cv::Scalar(32767));
-    cv::Mat working;
-    cv::merge(channels, working);
-    cv::bitwise_and(working, cv::Scalar::all(32767), working);
-    working.convertTo(working, CV_32F, 1.0 / 32767.0, 0.0);
     Loaded result;
-    result.converted = CvUtils::convert(working, 2);
+    cv::merge(channels, result.merged);
+    cv::bitwise_and(result.merged, cv::Scalar::all(32767), result.scaled);
+    result.scaled.convertTo(result.scaled, CV_32F, 1.0 / 32767.0, 0.0);
+    result.converted = CvUtils::convert(result.scaled, 2);
     if (withThumbnail)
-        cv::resize(working, result.thumbnail, thumbnailSize(p.width, p.height), 0, 0, cv::INTER_LINEAR);
+        cv::resize(result.scaled, result.thumbnail, thumbnailSize(p.width, p.height), 0, 0, cv::INTER_LINEAR);
     return result;
 }
 
-void save(const std::shared_ptr<ImageData> &image, const Planes &p)
+cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &p)
 {
     cv::Mat f = CvUtils::convert(image->fullMat(p.mask != nullptr), 5);
     f.convertTo(f, CV_16U, 32767.0, 0.0);
@@ -44,6 +43,7 @@ void save(const std::shared_ptr<ImageData> &image, const Planes &p)
         if (targets[k])
             channels[size_t(k)].copyTo(cv::Mat(p.height, p.width, CV_16UC1, targets[k], size_t(p.rowBytes)));
     }
+    return f;
 }
 
 } // namespace PSReference

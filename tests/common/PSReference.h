@@ -24,15 +24,18 @@ struct Planes
 
 struct Loaded
 {
-    cv::Mat converted;  // top bit cleared, scaled to float, CvUtils::convert back to 16-bit
+    cv::Mat merged;     // the four channels as the planes hold them
+    cv::Mat scaled;     // top bit cleared, scaled to float
+    cv::Mat converted;  // CvUtils::convert of the float image back to 16-bit
     cv::Mat thumbnail;  // the float image resized
 };
 
 // The thumbnail only when asked: its long side grows with the aspect ratio.
 Loaded load(const Planes &planes, bool withThumbnail);
 
-// Writes the image into the planes as the plain sequence does.
-void save(const std::shared_ptr<ImageData> &image, const Planes &planes);
+// Writes the image into the planes as the plain sequence does; returns the samples it wrote, all
+// channels of the converted image.
+cv::Mat save(const std::shared_ptr<ImageData> &image, const Planes &planes);
 
 // Short side 200, long side by integer arithmetic.
 cv::Size thumbnailSize(int width, int height);

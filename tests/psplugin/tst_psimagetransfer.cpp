@@ -1,6 +1,7 @@
 // PSPluginData's image transfers in this process over real shared memory: the description that
-// loadImage emits, the thumbnail, the signal order, saveImage's writes and refusals. Pixels are
-// held against the plain whole-matrix sequence of steps in PSReference.
+// loadImage emits, the thumbnail, the signal order, saveImage's writes and refusals, and the values
+// of their debug lines. Pixels and values are held against the plain whole-matrix sequence of
+// steps in PSReference.
 
 #include "PSReference.h"
 #include "PSTestSupport.h"
@@ -8,8 +9,11 @@
 
 #include "psplugin/PSPluginData.h"
 
+#include <QDebug>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,8 +22,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -64,6 +70,86 @@ QByteArray planeBytes(HostChannel &channel)
     return QByteArray(reinterpret_cast<const char *>(channel.data()), qsizetype(channel.dataSize()));
 }
 
+// The planes as handed over, copied into `copies`, for the reference to write into.
+PSReference::Planes planeCopies(FilterHostSession &session, QByteArray (&copies)[4])
+{
+    HostChannel *sources[4] = {&session.plane(0), &session.plane(1), &session.plane(2), session.mask()};
+    PSReference::Planes reference = referencePlanes(session, false);
+    for (int k = 0; k < 4; ++k) {
+        copies[k] = sources[k] ? planeBytes(*sources[k]) : QByteArray();
+        (k < 3 ? reference.planes[k] : reference.mask) = sources[k] ? reinterpret_cast<uint16_t *>(copies[k].data()) : nullptr;
+    }
+    return reference;
+}
+
+// Samples put into an image: channel, column, row, value.
+using Samples = QList<QList<double>>;
+
+HostImage makeFlatHostImage(int width, int height, bool gray, bool mask, const Samples &samples)
+{
+    HostImage image{width, height, gray, {}, {}};
+    for (auto &plane : image.planes)
+        plane = cv::Mat(height, width, CV_16UC1, cv::Scalar(1000));
+    if (mask)
+        image.mask = cv::Mat(height, width, CV_16UC1, cv::Scalar(1000));
+    for (const QList<double> &s : samples)
+        (s[0] < 3 ? image.planes[int(s[0])] : image.mask).at<uint16_t>(int(s[2]), int(s[1])) = uint16_t(s[3]);
+    return image;
+}
+
+cv::Mat makeFlatSource(int depth, int channels, int width, int height, const Samples &samples)
+{
+    const double flat = depth == CV_16U ? 20000 : depth == CV_8U ? 100 : 0.3;
+    cv::Mat source(height, width, CV_MAKETYPE(depth, channels), cv::Scalar::all(flat));
+    cv::Mat values;
+    source.convertTo(values, CV_64F);
+    values = values.reshape(1);
+    for (const QList<double> &s : samples)
+        values.at<double>(int(s[2]), int(s[1]) * channels + int(s[0])) = s[3];
+    values.reshape(channels).convertTo(source, depth);
+    return source;
+}
+
+QStringList g_debugLines;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectDebugLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        g_debugLines << message;
+    g_previousHandler(type, context, message);
+}
+
+// The debug lines logged while `call` ran that begin with one of `prefixes`.
+template <typename Call>
+QStringList debugLinesOf(Call call, const QStringList &prefixes)
+{
+    g_debugLines.clear();
+    g_previousHandler = qInstallMessageHandler(collectDebugLines);
+    {
+        const auto restore = qScopeGuard([] { qInstallMessageHandler(g_previousHandler); });
+        call();
+    }
+    QStringList lines;
+    for (const QString &line : std::as_const(g_debugLines)) {
+        if (std::any_of(prefixes.begin(), prefixes.end(), [&](const QString &prefix) { return line.startsWith(prefix); }))
+            lines << line;
+    }
+    return lines;
+}
+
+// A line as the message logger writes it: the values separated by blanks.
+template <typename... Values>
+QString debugLine(const Values &...values)
+{
+    QString text;
+    {
+        QDebug stream(&text);
+        (stream << ... << values);
+    }
+    return text.trimmed();
+}
+
 // Random samples with the edge values of each depth among them: the top bit, the ends of the
 // range, and floats outside 0..1.
 cv::Mat makeSource(int depth, int channels, int width, int height)
@@ -98,6 +184,10 @@ private Q_SLOTS:
     void saveEqualsTheStepSequence();
     void saveRefusals_data();
     void saveRefusals();
+    void loadDebugLines_data();
+    void loadDebugLines();
+    void saveDebugLines_data();
+    void saveDebugLines();
 
 private:
     QTemporaryDir temp;
@@ -108,6 +198,8 @@ private:
 void tst_PSImageTransfer::initTestCase()
 {
     QVERIFY(temp.isValid());
+    // The debug lines' values are checked; a rule of the environment must not silence them.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
     TestHelpers::setTemporaryFolder(temp.path());
 #ifdef Q_OS_UNIX
     std::signal(SIGXFSZ, SIG_IGN); // a write beyond the file size limit fails instead
@@ -250,11 +342,7 @@ void tst_PSImageTransfer::saveEqualsTheStepSequence()
     QVERIFY(backEnd);
     HostChannel *targets[4] = {&session->plane(0), &session->plane(1), &session->plane(2), session->mask()};
     QByteArray expected[4];
-    PSReference::Planes reference = referencePlanes(*session, false);
-    for (int k = 0; k < 4; ++k) {
-        expected[k] = targets[k] ? planeBytes(*targets[k]) : QByteArray();
-        (k < 3 ? reference.planes[k] : reference.mask) = targets[k] ? reinterpret_cast<uint16_t *>(expected[k].data()) : nullptr;
-    }
+    const PSReference::Planes reference = planeCopies(*session, expected);
     const auto image = std::make_shared<ImageData>(makeSource(depth, channels, 83, 149), cv::Mat());
     PSReference::save(image, reference);
 
@@ -297,6 +385,86 @@ void tst_PSImageTransfer::saveRefusals()
     QCOMPARE(int(session->record()->status), int(FilterHostSession::UntouchedStatus));
     backEnd->cleanup();
     QCOMPARE(int(session->record()->status), 1);
+}
+
+void tst_PSImageTransfer::loadDebugLines_data()
+{
+    QTest::addColumn<bool>("gray");
+    QTest::addColumn<bool>("mask");
+    QTest::addColumn<Samples>("samples");
+    // 83 columns: eight-pixel steps up to column 79, then a tail of three.
+    QTest::newRow("extremes in a row's tail") << false << true << Samples{{2, 81, 3, 30000}, {0, 82, 1, 5}};
+    QTest::newRow("top bit set: the largest before clearing, not after")
+        << false << true << Samples{{1, 40, 2, 40000}, {0, 3, 4, 900}, {2, 7, 1, 5000}};
+    QTest::newRow("extremes in the mask") << false << true << Samples{{3, 82, 4, 31000}, {3, 30, 2, 2}};
+    QTest::newRow("no mask: the opaque channel is the largest") << false << false << Samples{{0, 10, 1, 20000}, {1, 81, 0, 7}};
+    QTest::newRow("gray: planes 1 and 2 are not read")
+        << true << true << Samples{{1, 5, 2, 30000}, {2, 81, 2, 3}, {0, 80, 4, 1500}};
+    QTest::newRow("top left pixel") << false << true << Samples{{0, 0, 0, 11}, {1, 0, 0, 32768 + 22}, {2, 0, 0, 33}, {3, 0, 0, 44}};
+}
+
+// The values of the debug lines come from the samples the load reads and writes: extremes over
+// all four channels and the top left pixel, before and after clearing and scaling.
+void tst_PSImageTransfer::loadDebugLines()
+{
+    QFETCH(bool, gray);
+    QFETCH(bool, mask);
+    QFETCH(Samples, samples);
+    backEnd = startBackEnd(session, makeFlatHostImage(83, 5, gray, mask, samples));
+    QVERIFY(backEnd);
+    const PSReference::Loaded expected = PSReference::load(referencePlanes(*session, gray), false);
+    double rawMin, rawMax, scaledMin, scaledMax;
+    cv::minMaxIdx(expected.merged, &rawMin, &rawMax);
+    cv::minMaxIdx(expected.scaled, &scaledMin, &scaledMax);
+    const cv::Vec4w raw = expected.merged.at<cv::Vec4w>(0, 0);
+    const cv::Vec4f scaled = expected.scaled.at<cv::Vec4f>(0, 0);
+
+    const QStringList lines = debugLinesOf([&] { backEnd->loadImage(QStringLiteral("id"), false); },
+                                           {"loadingImage", "top left"});
+    QCOMPARE(lines, (QStringList{debugLine("loadingImage pre-process min", rawMin, "max", rawMax),
+                                 debugLine("top left", raw[0], raw[1], raw[2], raw[3]),
+                                 debugLine("loadingImage post-process min", scaledMin, "max", scaledMax),
+                                 debugLine("top left", scaled[0], scaled[1], scaled[2], scaled[3])}));
+}
+
+void tst_PSImageTransfer::saveDebugLines_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<bool>("mask");
+    QTest::addColumn<Samples>("samples");
+    QTest::newRow("16-bit, extremes in alpha and in a row's tail")
+        << int(CV_16U) << 4 << true << Samples{{3, 82, 2, 65535}, {1, 81, 0, 7}};
+    QTest::newRow("16-bit, alpha dropped for a host without mask")
+        << int(CV_16U) << 4 << false << Samples{{3, 10, 1, 65000}, {0, 20, 3, 12}, {2, 82, 4, 30000}};
+    QTest::newRow("16-bit, alpha added for a host with mask") << int(CV_16U) << 3 << true << Samples{{2, 5, 4, 10}};
+    QTest::newRow("8-bit, extremes in a row's tail") << int(CV_8U) << 3 << false << Samples{{0, 82, 4, 255}, {2, 80, 0, 1}};
+    QTest::newRow("float beyond 0 to 1") << int(CV_32F) << 4 << true << Samples{{0, 2, 2, -0.5}, {3, 81, 1, 1.7}, {1, 9, 0, 0.01}};
+}
+
+// The pre-process values come from the image's own pixels, the post-process values from what
+// reaches the host: all channels of the converted full matrix.
+void tst_PSImageTransfer::saveDebugLines()
+{
+    QFETCH(int, depth);
+    QFETCH(int, channels);
+    QFETCH(bool, mask);
+    QFETCH(Samples, samples);
+    backEnd = startBackEnd(session, makeHostImage(83, 5, false, mask));
+    QVERIFY(backEnd);
+    QByteArray copies[4];
+    const auto image = std::make_shared<ImageData>(makeFlatSource(depth, channels, 83, 5, samples), cv::Mat());
+    const cv::Mat written = PSReference::save(image, planeCopies(*session, copies));
+    double sourceMin, sourceMax, writtenMin, writtenMax;
+    cv::minMaxIdx(image->mat(), &sourceMin, &sourceMax);
+    cv::minMaxIdx(written, &writtenMin, &writtenMax);
+
+    QSignalSpy saved(backEnd, &PluginData::imageSaved);
+    const QStringList lines = debugLinesOf([&] { backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {}); },
+                                           {"saveImage pre-process", "saveImage post-process"});
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(lines, (QStringList{debugLine("saveImage pre-process min", sourceMin, "max", sourceMax),
+                                 debugLine("saveImage post-process min", writtenMin, "max", writtenMax)}));
 }
 
 QTEST_GUILESS_MAIN(tst_PSImageTransfer)
