@@ -433,8 +433,8 @@ void tst_PSImageTransfer::saveDebugLines_data()
     QTest::addColumn<int>("channels");
     QTest::addColumn<bool>("mask");
     QTest::addColumn<Samples>("samples");
-    QTest::newRow("16-bit, extremes in alpha and in a row's tail")
-        << int(CV_16U) << 4 << true << Samples{{3, 82, 2, 65535}, {1, 81, 0, 7}};
+    QTest::newRow("16-bit, extremes in alpha, in eight-pixel steps and in a row's tail")
+        << int(CV_16U) << 4 << true << Samples{{3, 82, 2, 65535}, {3, 12, 3, 3}, {1, 81, 0, 7}};
     QTest::newRow("16-bit, alpha dropped for a host without mask")
         << int(CV_16U) << 4 << false << Samples{{3, 10, 1, 65000}, {0, 20, 3, 12}, {2, 82, 4, 30000}};
     QTest::newRow("16-bit, alpha added for a host with mask") << int(CV_16U) << 3 << true << Samples{{2, 5, 4, 10}};
