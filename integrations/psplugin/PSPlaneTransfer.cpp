@@ -11,13 +11,14 @@
 #include <array>
 #include <limits>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 using namespace cv;
 
-constexpr uint16_t HostMax = 32767;
+constexpr uint16_t HostMax = PSPlaneTransfer::HostMax;
 constexpr int HostValues = 32768;
 
 struct LoadTables
@@ -46,7 +47,7 @@ const LoadTables &loadTables()
     return tables;
 }
 
-// The save chain after the image's own depth, for 8- and 16-bit images.
+// The save chain from the image's own depth on.
 cv::Mat saveChain(const cv::Mat &source)
 {
     cv::Mat scaled = CvUtils::convert(source, CV_32F);
@@ -58,6 +59,7 @@ cv::Mat saveChain(const cv::Mat &source)
     return samples;
 }
 
+// The save chain for 8- and 16-bit images, evaluated once for every sample value.
 template <int Depth>
 const std::vector<uint16_t> &saveTable()
 {
@@ -76,15 +78,112 @@ const std::vector<uint16_t> &saveTable()
     return table;
 }
 
+template <typename T>
+struct SampleRange
+{
+    T lo = std::numeric_limits<T>::max();
+    T hi = std::numeric_limits<T>::lowest();
+
+    bool isEmpty() const { return hi < lo; }
+    void add(T v)
+    {
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    void add(const SampleRange &other)
+    {
+        lo = std::min(lo, other.lo);
+        hi = std::max(hi, other.hi);
+    }
+};
+
+// Separate loops over contiguous rows so that the compiler can vectorise them.
+template <typename Sample>
+void addSamples(SampleRange<uint16_t> &range, const Sample *row, int count, int step, uint16_t bits = 0xFFFF)
+{
+    uint16_t lo = range.lo;
+    uint16_t hi = range.hi;
+    for (int i = 0; i < count; ++i) {
+        const uint16_t v = uint16_t(row[i * step] & bits);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    range.lo = lo;
+    range.hi = hi;
+}
+
+SampleRange<double> extremesOf(const cv::Mat &samples)
+{
+    SampleRange<double> range;
+    cv::minMaxIdx(samples, &range.lo, &range.hi);
+    return range;
+}
+
+struct LoadRanges
+{
+    SampleRange<uint16_t> read;
+    SampleRange<uint16_t> cleared;
+
+    void add(const LoadRanges &other)
+    {
+        read.add(other.read);
+        cleared.add(other.cleared);
+    }
+};
+
+struct SaveRanges
+{
+    SampleRange<double> read;
+    SampleRange<double> written;
+
+    void add(const SaveRanges &other)
+    {
+        read.add(other.read);
+        written.add(other.written);
+    }
+};
+
+// What the table paths of the save note: the channels used and those left out. The chain never
+// decreases, so the extremes written are the table's values at the extremes read.
+struct ChannelRanges
+{
+    SampleRange<uint16_t> used;
+    SampleRange<uint16_t> unused;
+
+    // The row's samples from column `from` on, channel by channel.
+    template <typename Sample>
+    void addRow(const Sample *row, int stride, int channels, int from, int width)
+    {
+        for (int c = 0; c < stride; ++c)
+            addSamples(c < channels ? used : unused, row + stride * from + c, width - from, stride);
+    }
+
+    SaveRanges through(const std::vector<uint16_t> &table) const
+    {
+        SaveRanges ranges;
+        if (used.isEmpty())
+            return ranges;
+        ranges.read.add(used.lo);
+        ranges.read.add(used.hi);
+        if (!unused.isEmpty()) {
+            ranges.read.add(unused.lo);
+            ranges.read.add(unused.hi);
+        }
+        ranges.written.add(table[used.lo]);
+        ranges.written.add(table[used.hi]);
+        return ranges;
+    }
+};
+
 #if CV_SIMD128
 // The chains' arithmetic on eight samples at once. The tables are the reference: each vector
 // form is used only after it has given the table's answer for every possible input value.
-inline v_uint16x8 loadChainVector(const v_uint16x8 &raw)
+inline v_uint16x8 loadChainVector(const v_uint16x8 &cleared)
 {
     const v_float32x4 scale = v_setall_f32(float(1.0 / 32767.0));
     const v_float32x4 full = v_setall_f32(65535.0f);
     v_uint32x4 lo, hi;
-    v_expand(raw & v_setall_u16(HostMax), lo, hi);
+    v_expand(cleared, lo, hi);
     const v_float32x4 flo = v_cvt_f32(v_reinterpret_as_s32(lo)) * scale;
     const v_float32x4 fhi = v_cvt_f32(v_reinterpret_as_s32(hi)) * scale;
     return v_pack_u(v_round(flo * full), v_round(fhi * full));
@@ -101,18 +200,18 @@ inline v_uint16x8 saveChainVector(const v_uint16x8 &value)
     return v_min(v_pack_u(v_round(flo * host), v_round(fhi * host)), v_setall_u16(HostMax));
 }
 
+// Every input from 0 to count - 1 (a multiple of eight) through the vector form.
 template <typename Chain>
-bool agreesWithTable(Chain chain, const uint16_t *table, int count, uint16_t inputMask)
+bool agreesWithTable(Chain chain, const uint16_t *table, int count)
 {
     alignas(16) uint16_t in[8];
     alignas(16) uint16_t out[8];
-    for (int base = 0; base < 65536; base += 8) {
+    for (int base = 0; base < count; base += 8) {
         for (int i = 0; i < 8; ++i)
             in[i] = uint16_t(base + i);
         v_store_aligned(out, chain(v_load_aligned(in)));
         for (int i = 0; i < 8; ++i) {
-            const int index = (base + i) & inputMask;
-            if (index < count && out[i] != table[index])
+            if (out[i] != table[base + i])
                 return false;
         }
     }
@@ -121,21 +220,62 @@ bool agreesWithTable(Chain chain, const uint16_t *table, int count, uint16_t inp
 
 bool loadVectorUsable()
 {
-    static const bool usable = agreesWithTable(loadChainVector, loadTables().converted.data(), HostValues, HostMax);
+    static const bool usable = agreesWithTable(loadChainVector, loadTables().converted.data(), HostValues);
     return usable;
 }
 
 bool saveVectorUsable()
 {
-    static const bool usable = agreesWithTable(saveChainVector, saveTable<CV_16U>().data(), 65536, 0xFFFF);
+    static const bool usable = agreesWithTable(saveChainVector, saveTable<CV_16U>().data(), 65536);
     return usable;
 }
+
+// Extremes over eight lanes, folded into a SampleRange once a row is done.
+struct VectorRange
+{
+    v_uint16x8 lo = v_setall_u16(0xFFFF);
+    v_uint16x8 hi = v_setzero_u16();
+
+    void add(const v_uint16x8 &a)
+    {
+        lo = v_min(lo, a);
+        hi = v_max(hi, a);
+    }
+    void add(const v_uint16x8 &a, const v_uint16x8 &b, const v_uint16x8 &c)
+    {
+        lo = v_min(lo, v_min(v_min(a, b), c));
+        hi = v_max(hi, v_max(v_max(a, b), c));
+    }
+    void add(const v_uint16x8 &a, const v_uint16x8 &b, const v_uint16x8 &c, const v_uint16x8 &d)
+    {
+        lo = v_min(lo, v_min(v_min(a, b), v_min(c, d)));
+        hi = v_max(hi, v_max(v_max(a, b), v_max(c, d)));
+    }
+    void foldInto(SampleRange<uint16_t> &range) const
+    {
+        alignas(16) uint16_t lanes[2][8];
+        v_store_aligned(lanes[0], lo);
+        v_store_aligned(lanes[1], hi);
+        for (int i = 0; i < 8; ++i) {
+            range.add(lanes[0][i]);
+            range.add(lanes[1][i]);
+        }
+    }
+};
 #endif
 
-// Saving back: the row offset is an unsigned 32-bit product, as the host computes it.
-inline uint16_t *planeRow(uint16_t *plane, uint32_t rowBytes, int y)
+// Runs `stripe` over the rows in parallel stripes and adds up the ranges each one notes.
+template <typename Ranges, typename Stripe>
+Ranges overStripes(int rows, Stripe stripe)
 {
-    return reinterpret_cast<uint16_t *>(reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * rowBytes);
+    std::mutex mutex;
+    Ranges total;
+    cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range &part) {
+        const Ranges noted = stripe(part);
+        const std::lock_guard<std::mutex> lock(mutex);
+        total.add(noted);
+    }, std::max(1, std::min(rows / 64, 64)));
+    return total;
 }
 
 // Loading: the planes are read as matrices with a row step of `rowBytes`, whose offsets are
@@ -145,41 +285,224 @@ inline const uint16_t *loadRow(const uint16_t *plane, uint32_t rowBytes, int y)
     return reinterpret_cast<const uint16_t *>(reinterpret_cast<const unsigned char *>(plane) + size_t(y) * rowBytes);
 }
 
-template <typename T>
-struct Range16
+#if CV_SIMD128
+// Eight pixels a step from the row's start; returns where the steps end.
+int loadVector(const uint16_t *const in[4], uint16_t *out, int width, LoadRanges *ranges)
 {
-    T lo = std::numeric_limits<T>::max();
-    T hi = std::numeric_limits<T>::lowest();
-    void add(T v)
-    {
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
+    const v_uint16x8 valueBits = v_setall_u16(HostMax);
+    VectorRange read;
+    VectorRange cleared;
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const v_uint16x8 r0 = v_load(in[0] + x), r1 = v_load(in[1] + x), r2 = v_load(in[2] + x), r3 = v_load(in[3] + x);
+        const v_uint16x8 c0 = r0 & valueBits, c1 = r1 & valueBits, c2 = r2 & valueBits, c3 = r3 & valueBits;
+        v_store_interleave(out + 4 * x, loadChainVector(c0), loadChainVector(c1), loadChainVector(c2),
+                           loadChainVector(c3));
+        read.add(r0, r1, r2, r3);
+        cleared.add(c0, c1, c2, c3);
     }
-    void merge(const Range16 &o)
-    {
-        lo = std::min(lo, o.lo);
-        hi = std::max(hi, o.hi);
+    if (ranges && x > 0) {
+        read.foldInto(ranges->read);
+        cleared.foldInto(ranges->cleared);
     }
-};
-
-// Separate loops over contiguous rows so that the compiler can vectorise them.
-template <typename T>
-void addRow(Range16<T> &range, const T *row, int count, int step)
+    return x;
+}
+#else
+bool loadVectorUsable()
 {
-    T lo = range.lo;
-    T hi = range.hi;
-    for (int i = 0; i < count; ++i) {
-        const T v = row[i * step];
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-    }
-    range.lo = lo;
-    range.hi = hi;
+    return false;
 }
 
-int stripesFor(int rows)
+int loadVector(const uint16_t *const *, uint16_t *, int, LoadRanges *)
 {
-    return std::max(1, std::min(rows / 64, 64));
+    return 0;
+}
+#endif
+
+// The row from `from` on, sample by sample through the table.
+void loadThroughTable(const uint16_t *const in[4], uint16_t *out, int from, int width, LoadRanges *ranges)
+{
+    const uint16_t *lut = loadTables().converted.data();
+    for (int x = from; x < width; ++x) {
+        out[4 * x + 0] = lut[in[0][x] & HostMax];
+        out[4 * x + 1] = lut[in[1][x] & HostMax];
+        out[4 * x + 2] = lut[in[2][x] & HostMax];
+        out[4 * x + 3] = lut[in[3][x] & HostMax];
+    }
+    if (!ranges)
+        return;
+    for (int c = 0; c < 4; ++c) {
+        addSamples(ranges->read, in[c] + from, width - from, 1);
+        addSamples(ranges->cleared, in[c] + from, width - from, 1, HostMax);
+    }
+}
+
+// A plane without mask reads as a row of opaque samples.
+LoadRanges loadStripe(const PlaneView &view, cv::Mat &image, const cv::Range &rows, bool noteExtremes)
+{
+    const int width = int(view.width);
+    const std::vector<uint16_t> opaque(view.mask ? 0 : size_t(width), HostMax);
+    const bool vector = loadVectorUsable();
+    LoadRanges ranges;
+    LoadRanges *noted = noteExtremes ? &ranges : nullptr;
+    for (int y = rows.start; y < rows.end; ++y) {
+        const uint16_t *const in[4] = {loadRow(view.planes[0], view.rowBytes, y), loadRow(view.planes[1], view.rowBytes, y),
+                                       loadRow(view.planes[2], view.rowBytes, y),
+                                       view.mask ? loadRow(view.mask, view.rowBytes, y) : opaque.data()};
+        uint16_t *out = image.ptr<uint16_t>(y);
+        const int vectorEnd = vector ? loadVector(in, out, width, noted) : 0;
+        loadThroughTable(in, out, vectorEnd, width, noted);
+    }
+    return ranges;
+}
+
+// One row of the host's planes; the mask is null when channel 3 is not written.
+struct PlaneRow
+{
+    uint16_t *planes[3];
+    uint16_t *mask;
+};
+
+// Saving back: the row offset is an unsigned 32-bit product, as the host computes it.
+PlaneRow planeRow(const PlaneView &view, bool writeMask, int y)
+{
+    const auto at = [&view, y](uint16_t *plane) {
+        return reinterpret_cast<uint16_t *>(reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * view.rowBytes);
+    };
+    return {{at(view.planes[0]), at(view.planes[1]), at(view.planes[2])}, writeMask ? at(view.mask) : nullptr};
+}
+
+// One save: the source, how many of its interleaved channels are used, and where they go.
+struct SaveJob
+{
+    const cv::Mat &source;
+    int channels;
+    const PlaneView &view;
+    bool writeMask;
+};
+
+// Channels 0 to 2 of an interleaved row into the colour planes and channel 3 into the mask, from
+// column `from` on, each sample through `value`.
+template <typename Sample, typename Value>
+void writeRow(const Sample *row, int stride, const PlaneRow &target, int from, int width, Value value)
+{
+    for (int x = from; x < width; ++x) {
+        target.planes[0][x] = value(row[stride * x + 0]);
+        target.planes[1][x] = value(row[stride * x + 1]);
+        target.planes[2][x] = value(row[stride * x + 2]);
+    }
+    if (target.mask) {
+        for (int x = from; x < width; ++x)
+            target.mask[x] = value(row[stride * x + 3]);
+    }
+}
+
+#if CV_SIMD128
+// Eight pixels a step from the row's start, for three or four interleaved channels; returns
+// where the steps end.
+int saveVector(const uint16_t *row, int stride, int channels, const PlaneRow &target, int width, ChannelRanges *ranges)
+{
+    VectorRange used;
+    VectorRange unused;
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        v_uint16x8 a, b, c, d = v_setzero_u16();
+        if (stride == 4)
+            v_load_deinterleave(row + 4 * x, a, b, c, d);
+        else
+            v_load_deinterleave(row + 3 * x, a, b, c);
+        v_store(target.planes[0] + x, saveChainVector(a));
+        v_store(target.planes[1] + x, saveChainVector(b));
+        v_store(target.planes[2] + x, saveChainVector(c));
+        if (target.mask)
+            v_store(target.mask + x, saveChainVector(d));
+        if (stride == 4 && channels == 4) {
+            used.add(a, b, c, d);
+        } else {
+            used.add(a, b, c);
+            if (stride == 4)
+                unused.add(d);
+        }
+    }
+    if (ranges && x > 0) {
+        used.foldInto(ranges->used);
+        if (stride == 4 && channels == 3)
+            unused.foldInto(ranges->unused);
+    }
+    return x;
+}
+#else
+bool saveVectorUsable()
+{
+    return false;
+}
+
+int saveVector(const uint16_t *, int, int, const PlaneRow &, int, ChannelRanges *)
+{
+    return 0;
+}
+#endif
+
+// 8-bit rows take no vector steps.
+int saveVector(const uint8_t *, int, int, const PlaneRow &, int, ChannelRanges *)
+{
+    return 0;
+}
+
+// 16-bit rows of three or four channels take eight pixels a step first; the rest of a row, and
+// every 8-bit row, goes sample by sample through the depth's table.
+template <typename Sample>
+SaveRanges saveStripeThroughTable(const SaveJob &job, const cv::Range &rows, bool noteExtremes)
+{
+    const std::vector<uint16_t> &table = saveTable<std::is_same_v<Sample, uint8_t> ? CV_8U : CV_16U>();
+    const uint16_t *lut = table.data();
+    const int width = int(job.view.width);
+    const int stride = job.source.channels();
+    const bool vector = std::is_same_v<Sample, uint16_t> && (stride == 3 || stride == 4) && saveVectorUsable();
+    ChannelRanges ranges;
+    ChannelRanges *noted = noteExtremes ? &ranges : nullptr;
+    for (int y = rows.start; y < rows.end; ++y) {
+        const Sample *row = job.source.ptr<Sample>(y);
+        const PlaneRow target = planeRow(job.view, job.writeMask, y);
+        const int vectorEnd = vector ? saveVector(row, stride, job.channels, target, width, noted) : 0;
+        writeRow(row, stride, target, vectorEnd, width, [lut](Sample v) { return lut[v]; });
+        if (noted)
+            noted->addRow(row, stride, job.channels, vectorEnd, width);
+    }
+    return noteExtremes ? ranges.through(table) : SaveRanges();
+}
+
+// Depths without a table run the chain itself, one stripe at a time.
+SaveRanges saveStripeThroughChain(const SaveJob &job, const cv::Range &rows, bool noteExtremes)
+{
+    const cv::Mat part = job.source.rowRange(rows.start, rows.end);
+    cv::Mat used = part;
+    if (part.channels() != job.channels)
+        cv::cvtColor(part, used, cv::COLOR_RGBA2RGB);
+    const cv::Mat band = saveChain(used);
+    const int width = int(job.view.width);
+    for (int y = rows.start; y < rows.end; ++y) {
+        const PlaneRow target = planeRow(job.view, job.writeMask, y);
+        writeRow(band.ptr<uint16_t>(y - rows.start), job.channels, target, 0, width, [](uint16_t v) { return v; });
+    }
+    SaveRanges ranges;
+    if (noteExtremes) {
+        ranges.read = extremesOf(part);
+        ranges.written = extremesOf(band);
+    }
+    return ranges;
+}
+
+SaveRanges saveStripe(const SaveJob &job, const cv::Range &rows, bool noteExtremes)
+{
+    switch (job.source.depth()) {
+    case CV_16U:
+        return saveStripeThroughTable<uint16_t>(job, rows, noteExtremes);
+    case CV_8U:
+        return saveStripeThroughTable<uint8_t>(job, rows, noteExtremes);
+    default:
+        return saveStripeThroughChain(job, rows, noteExtremes);
+    }
 }
 
 } // namespace
@@ -189,260 +512,26 @@ float PSPlaneTransfer::scaledValue(uint16_t hostSample)
     return loadTables().scaled[hostSample & HostMax];
 }
 
-cv::Mat PSPlaneTransfer::load(const PlaneView &view, LoadStatistics *statistics)
+cv::Mat PSPlaneTransfer::load(const PlaneView &view, LoadExtremes *extremes)
 {
-    const LoadTables &tables = loadTables();
-    const int width = int(view.width);
-    const int height = int(view.height);
     cv::Mat image;
     image.allocator = LargeMatAllocator::instance();
-    image.create(height, width, CV_16UC4);
-    const uint16_t *lut = tables.converted.data();
-#if CV_SIMD128
-    const bool vector = loadVectorUsable();
-#endif
-    std::mutex statsMutex;
-    Range16<uint16_t> raw;
-    Range16<uint16_t> out;
-
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range &rows) {
-        Range16<uint16_t> rawLocal;
-        Range16<uint16_t> outLocal;
-        const std::vector<uint16_t> opaque(view.mask ? 0 : size_t(width), HostMax);
-        for (int y = rows.start; y < rows.end; ++y) {
-            const uint16_t *p0 = loadRow(view.planes[0], view.rowBytes, y);
-            const uint16_t *p1 = loadRow(view.planes[1], view.rowBytes, y);
-            const uint16_t *p2 = loadRow(view.planes[2], view.rowBytes, y);
-            const uint16_t *m = view.mask ? loadRow(view.mask, view.rowBytes, y) : opaque.data();
-            uint16_t *o = image.ptr<uint16_t>(y);
-            int x = 0;
-#if CV_SIMD128
-            if (vector) {
-                v_uint16x8 rawLo = v_setall_u16(0xFFFF), rawHi = v_setzero_u16();
-                v_uint16x8 outLo = v_setall_u16(0xFFFF), outHi = v_setzero_u16();
-                for (; x + 8 <= width; x += 8) {
-                    const v_uint16x8 r0 = v_load(p0 + x), r1 = v_load(p1 + x), r2 = v_load(p2 + x), r3 = v_load(m + x);
-                    const v_uint16x8 c0 = loadChainVector(r0), c1 = loadChainVector(r1), c2 = loadChainVector(r2),
-                                     c3 = loadChainVector(r3);
-                    v_store_interleave(o + 4 * x, c0, c1, c2, c3);
-                    rawLo = v_min(rawLo, v_min(v_min(r0, r1), v_min(r2, r3)));
-                    rawHi = v_max(rawHi, v_max(v_max(r0, r1), v_max(r2, r3)));
-                    outLo = v_min(outLo, v_min(v_min(c0, c1), v_min(c2, c3)));
-                    outHi = v_max(outHi, v_max(v_max(c0, c1), v_max(c2, c3)));
-                }
-                if (statistics && x > 0) {
-                    alignas(16) uint16_t lanes[4][8];
-                    v_store_aligned(lanes[0], rawLo);
-                    v_store_aligned(lanes[1], rawHi);
-                    v_store_aligned(lanes[2], outLo);
-                    v_store_aligned(lanes[3], outHi);
-                    for (int i = 0; i < 8; ++i) {
-                        rawLocal.add(lanes[0][i]);
-                        rawLocal.add(lanes[1][i]);
-                        outLocal.add(lanes[2][i]);
-                        outLocal.add(lanes[3][i]);
-                    }
-                }
-            }
-#endif
-            const int vectorEnd = x;
-            for (; x < width; ++x) {
-                o[4 * x + 0] = lut[p0[x] & HostMax];
-                o[4 * x + 1] = lut[p1[x] & HostMax];
-                o[4 * x + 2] = lut[p2[x] & HostMax];
-                o[4 * x + 3] = lut[m[x] & HostMax];
-            }
-            if (statistics && vectorEnd < width) {
-                for (const uint16_t *p : {p0, p1, p2, m})
-                    addRow(rawLocal, p + vectorEnd, width - vectorEnd, 1);
-                addRow(outLocal, o + 4 * vectorEnd, (width - vectorEnd) * 4, 1);
-            }
-        }
-        std::lock_guard<std::mutex> lock(statsMutex);
-        raw.merge(rawLocal);
-        out.merge(outLocal);
-    }, stripesFor(height));
-
-    if (statistics) {
-        statistics->rawMin = raw.lo;
-        statistics->rawMax = raw.hi;
-        // The last step is strictly increasing, so the extremes of the result come from the
-        // extremes of the scaled image.
-        const auto clearedOf = [&](uint16_t converted) {
-            return uint16_t(std::lower_bound(tables.converted.begin(), tables.converted.end(), converted)
-                            - tables.converted.begin());
-        };
-        statistics->scaledMin = tables.scaled[clearedOf(out.lo)];
-        statistics->scaledMax = tables.scaled[clearedOf(out.hi)];
-        const uint16_t topLeft[4] = {view.planes[0][0], view.planes[1][0], view.planes[2][0],
-                                     view.mask ? view.mask[0] : HostMax};
-        for (int c = 0; c < 4; ++c) {
-            statistics->rawTopLeft[c] = topLeft[c];
-            statistics->scaledTopLeft[c] = tables.scaled[topLeft[c] & HostMax];
-        }
-    }
+    image.create(int(view.height), int(view.width), CV_16UC4);
+    const LoadRanges ranges = overStripes<LoadRanges>(int(view.height), [&](const cv::Range &rows) {
+        return loadStripe(view, image, rows, extremes != nullptr);
+    });
+    if (extremes)
+        *extremes = {ranges.read.lo, ranges.read.hi, ranges.cleared.lo, ranges.cleared.hi};
     return image;
 }
 
 void PSPlaneTransfer::save(const cv::Mat &source, int channels, const PlaneView &view, bool writeMask,
-                           SaveStatistics *statistics)
+                           SaveExtremes *extremes)
 {
-    const int width = int(view.width);
-    const int height = int(view.height);
-    const int stride = source.channels();
-    const bool mask = writeMask && channels == 4 && view.mask;
-    const std::vector<uint16_t> *table = source.depth() == CV_16U ? &saveTable<CV_16U>()
-                                       : source.depth() == CV_8U  ? &saveTable<CV_8U>()
-                                                                  : nullptr;
-#if CV_SIMD128
-    const bool vector = source.depth() == CV_16U && saveVectorUsable();
-#endif
-    std::mutex statsMutex;
-    Range16<double> sourceRange;
-    Range16<double> writtenRange;
-
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range &rows) {
-        Range16<double> sourceLocal;
-        Range16<double> writtenLocal;
-        cv::Mat band;
-        if (!table) {
-            // Depths without a table run the chain itself, one stripe at a time.
-            cv::Mat part = source.rowRange(rows.start, rows.end);
-            if (stride != channels)
-                cv::cvtColor(part, part, cv::COLOR_RGBA2RGB);
-            band = saveChain(part);
-            if (statistics) {
-                double lo, hi;
-                cv::minMaxIdx(source.rowRange(rows.start, rows.end), &lo, &hi);
-                sourceLocal.lo = lo;
-                sourceLocal.hi = hi;
-                cv::minMaxIdx(band, &lo, &hi);
-                writtenLocal.lo = lo;
-                writtenLocal.hi = hi;
-            }
-        }
-        Range16<uint16_t> used;
-        Range16<uint16_t> unused;
-        for (int y = rows.start; y < rows.end; ++y) {
-            uint16_t *p[3] = {planeRow(view.planes[0], view.rowBytes, y), planeRow(view.planes[1], view.rowBytes, y),
-                              planeRow(view.planes[2], view.rowBytes, y)};
-            uint16_t *m = mask ? planeRow(view.mask, view.rowBytes, y) : nullptr;
-            if (!table) {
-                const uint16_t *s = band.ptr<uint16_t>(y - rows.start);
-                for (int x = 0; x < width; ++x) {
-                    p[0][x] = s[channels * x + 0];
-                    p[1][x] = s[channels * x + 1];
-                    p[2][x] = s[channels * x + 2];
-                }
-                if (m) {
-                    for (int x = 0; x < width; ++x)
-                        m[x] = s[4 * x + 3];
-                }
-                continue;
-            }
-            const uint16_t *lut = table->data();
-            if (source.depth() == CV_16U) {
-                const uint16_t *s = source.ptr<uint16_t>(y);
-                int x = 0;
-#if CV_SIMD128
-                if (vector && (stride == 3 || stride == 4)) {
-                    v_uint16x8 usedLo = v_setall_u16(0xFFFF), usedHi = v_setzero_u16();
-                    v_uint16x8 unusedLo = v_setall_u16(0xFFFF), unusedHi = v_setzero_u16();
-                    for (; x + 8 <= width; x += 8) {
-                        v_uint16x8 a, b, c, d = v_setzero_u16();
-                        if (stride == 4)
-                            v_load_deinterleave(s + 4 * x, a, b, c, d);
-                        else
-                            v_load_deinterleave(s + 3 * x, a, b, c);
-                        v_store(p[0] + x, saveChainVector(a));
-                        v_store(p[1] + x, saveChainVector(b));
-                        v_store(p[2] + x, saveChainVector(c));
-                        v_uint16x8 lo = v_min(v_min(a, b), c);
-                        v_uint16x8 hi = v_max(v_max(a, b), c);
-                        if (stride == 4) {
-                            if (m)
-                                v_store(m + x, saveChainVector(d));
-                            if (channels == 4) {
-                                lo = v_min(lo, d);
-                                hi = v_max(hi, d);
-                            } else {
-                                unusedLo = v_min(unusedLo, d);
-                                unusedHi = v_max(unusedHi, d);
-                            }
-                        }
-                        usedLo = v_min(usedLo, lo);
-                        usedHi = v_max(usedHi, hi);
-                    }
-                    if (statistics && x > 0) {
-                        alignas(16) uint16_t lanes[4][8];
-                        v_store_aligned(lanes[0], usedLo);
-                        v_store_aligned(lanes[1], usedHi);
-                        v_store_aligned(lanes[2], unusedLo);
-                        v_store_aligned(lanes[3], unusedHi);
-                        for (int i = 0; i < 8; ++i) {
-                            used.add(lanes[0][i]);
-                            used.add(lanes[1][i]);
-                            if (stride == 4 && channels == 3) {
-                                unused.add(lanes[2][i]);
-                                unused.add(lanes[3][i]);
-                            }
-                        }
-                    }
-                }
-#endif
-                const int vectorEnd = x;
-                for (; x < width; ++x) {
-                    p[0][x] = lut[s[stride * x + 0]];
-                    p[1][x] = lut[s[stride * x + 1]];
-                    p[2][x] = lut[s[stride * x + 2]];
-                }
-                if (m) {
-                    for (int x = vectorEnd; x < width; ++x)
-                        m[x] = lut[s[4 * x + 3]];
-                }
-                if (statistics && vectorEnd < width) {
-                    for (int c = 0; c < stride; ++c)
-                        addRow(c < channels ? used : unused, s + stride * vectorEnd + c, width - vectorEnd, stride);
-                }
-            } else {
-                const uint8_t *s = source.ptr<uint8_t>(y);
-                for (int x = 0; x < width; ++x) {
-                    p[0][x] = lut[s[stride * x + 0]];
-                    p[1][x] = lut[s[stride * x + 1]];
-                    p[2][x] = lut[s[stride * x + 2]];
-                }
-                if (m) {
-                    for (int x = 0; x < width; ++x)
-                        m[x] = lut[s[4 * x + 3]];
-                }
-                if (statistics) {
-                    for (int c = 0; c < stride; ++c) {
-                        for (int x = 0; x < width; ++x)
-                            (c < channels ? used : unused).add(s[stride * x + c]);
-                    }
-                }
-            }
-        }
-        if (table && statistics && used.lo <= used.hi) {
-            sourceLocal.add(used.lo);
-            sourceLocal.add(used.hi);
-            if (unused.lo <= unused.hi) {
-                sourceLocal.add(unused.lo);
-                sourceLocal.add(unused.hi);
-            }
-            // The chain never decreases, so the extremes written come from the extremes read.
-            writtenLocal.add((*table)[used.lo]);
-            writtenLocal.add((*table)[used.hi]);
-        }
-        std::lock_guard<std::mutex> lock(statsMutex);
-        sourceRange.merge(sourceLocal);
-        writtenRange.merge(writtenLocal);
-    }, stripesFor(height));
-
-    if (statistics) {
-        statistics->sourceMin = sourceRange.lo;
-        statistics->sourceMax = sourceRange.hi;
-        statistics->writtenMin = writtenRange.lo;
-        statistics->writtenMax = writtenRange.hi;
-    }
+    const SaveJob job{source, channels, view, writeMask && channels == 4 && view.mask};
+    const SaveRanges ranges = overStripes<SaveRanges>(int(view.height), [&](const cv::Range &rows) {
+        return saveStripe(job, rows, extremes != nullptr);
+    });
+    if (extremes)
+        *extremes = {ranges.read.lo, ranges.read.hi, ranges.written.lo, ranges.written.hi};
 }

@@ -25,40 +25,45 @@ struct PlaneView
 // alone, so each chain is evaluated once per possible input value, through the very same
 // library calls, into a table; the passes then only look samples up. That gives the chains'
 // results bit for bit without their whole-image temporaries.
+//
+// A pass can also note the smallest and largest sample it handles. It does so on the way, while
+// the samples are at hand: a pass of its own over a whole image would cost about as much as the
+// transfer.
 class PSPlaneTransfer
 {
 public:
-    struct LoadStatistics
+    // The host's full intensity and full opacity.
+    static constexpr uint16_t HostMax = 32767;
+
+    // Over all four channels of a load, a plane without mask counting as HostMax throughout.
+    struct LoadExtremes
     {
-        uint16_t rawMin = 0;     // over all four channels before the top bit is cleared
-        uint16_t rawMax = 0;
-        uint16_t rawTopLeft[4] = {0, 0, 0, 0};
-        float scaledMin = 0.f;   // the same after clearing and scaling to [0, 1]
-        float scaledMax = 0.f;
-        float scaledTopLeft[4] = {0.f, 0.f, 0.f, 0.f};
+        uint16_t readMin = 0;    // the samples as the planes hold them
+        uint16_t readMax = 0;
+        uint16_t clearedMin = 0; // the same with the top bit cleared
+        uint16_t clearedMax = 0;
     };
 
-    struct SaveStatistics
+    struct SaveExtremes
     {
-        double sourceMin = 0.0;  // over the image's current pixels, all channels
-        double sourceMax = 0.0;
-        double writtenMin = 0.0; // over the samples written, all channels of the converted image
+        double readMin = 0.0;    // over all channels of the source
+        double readMax = 0.0;
+        double writtenMin = 0.0; // over the samples the chain gives for the channels used
         double writtenMax = 0.0;
     };
 
     // The four-channel 16-bit image that the load chain produces from the planes; a plane
     // without mask contributes 32767 as its fourth channel.
-    static cv::Mat load(const PlaneView &view, LoadStatistics *statistics);
+    static cv::Mat load(const PlaneView &view, LoadExtremes *extremes);
 
-    // The float image, values in [0, 1], that the load chain has before its last step; used
-    // for the thumbnail of an already converted image.
+    // The value, in [0, 1], that the load chain gives a host sample before its last step.
     static float scaledValue(uint16_t hostSample);
 
     // Writes channels 0 to 2 of `source` into the colour planes and, when `writeMask` is set and
-    // the image has four channels, channel 3 into the mask. `source` has `stride` interleaved
-    // channels of any depth CvUtils::convert accepts; `channels` (3 or 4) of them are used.
+    // the image has four channels, channel 3 into the mask. `source` has interleaved channels of
+    // any depth CvUtils::convert accepts; the first `channels` (3 or 4) of them are used.
     static void save(const cv::Mat &source, int channels, const PlaneView &view, bool writeMask,
-                     SaveStatistics *statistics);
+                     SaveExtremes *extremes);
 };
 
 #endif // PSPLANETRANSFER_H

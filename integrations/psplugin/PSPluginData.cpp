@@ -81,6 +81,20 @@ void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
     }
 }
 
+// Extremes over all four channels and the top left pixel, as the planes hold them and then
+// cleared and scaled to [0, 1].
+void logLoadedValues(const PlaneView &view, const PSPlaneTransfer::LoadExtremes &extremes)
+{
+    const uint16_t topLeft[4] = {view.planes[0][0], view.planes[1][0], view.planes[2][0],
+                                 view.mask ? view.mask[0] : PSPlaneTransfer::HostMax};
+    qDebug() << "loadingImage pre-process min" << double(extremes.readMin) << "max" << double(extremes.readMax);
+    qDebug() << "top left" << topLeft[0] << topLeft[1] << topLeft[2] << topLeft[3];
+    qDebug() << "loadingImage post-process min" << double(PSPlaneTransfer::scaledValue(extremes.clearedMin))
+             << "max" << double(PSPlaneTransfer::scaledValue(extremes.clearedMax));
+    qDebug() << "top left" << PSPlaneTransfer::scaledValue(topLeft[0]) << PSPlaneTransfer::scaledValue(topLeft[1])
+             << PSPlaneTransfer::scaledValue(topLeft[2]) << PSPlaneTransfer::scaledValue(topLeft[3]);
+}
+
 } // namespace
 
 PSPluginData::PSPluginData()
@@ -271,16 +285,10 @@ void PSPluginData::loadImage(const QString &id, bool)
     view.mask = maskData;
 
     const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
-    PSPlaneTransfer::LoadStatistics values;
-    cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &values : nullptr);
-    if (logValues) {
-        qDebug() << "loadingImage pre-process min" << double(values.rawMin) << "max" << double(values.rawMax);
-        qDebug() << "top left" << values.rawTopLeft[0] << values.rawTopLeft[1] << values.rawTopLeft[2]
-                 << values.rawTopLeft[3];
-        qDebug() << "loadingImage post-process min" << double(values.scaledMin) << "max" << double(values.scaledMax);
-        qDebug() << "top left" << values.scaledTopLeft[0] << values.scaledTopLeft[1] << values.scaledTopLeft[2]
-                 << values.scaledTopLeft[3];
-    }
+    PSPlaneTransfer::LoadExtremes extremes;
+    cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &extremes : nullptr);
+    if (logValues)
+        logLoadedValues(view, extremes);
 
     QVariantMap metadata;
     metadata.insert(QStringLiteral("EXIF:SamplesPerPixel"), record->grayscale != 0 ? 1 : 3);
@@ -374,10 +382,10 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
                          || source.depth() == CV_64F;
 
     const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
-    PSPlaneTransfer::SaveStatistics values;
     if (logValues && !sameMatrix) {
-        cv::minMaxIdx(current, &values.sourceMin, &values.sourceMax);
-        qDebug() << "saveImage pre-process min" << values.sourceMin << "max" << values.sourceMax;
+        double sourceMin, sourceMax;
+        cv::minMaxIdx(current, &sourceMin, &sourceMax);
+        qDebug() << "saveImage pre-process min" << sourceMin << "max" << sourceMax;
     }
     if (channels < 3 || !knownDepth) {
         reportChannelMismatch(channels);
@@ -389,11 +397,12 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
         qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
         return;
     }
-    PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &values : nullptr);
+    PSPlaneTransfer::SaveExtremes extremes;
+    PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &extremes : nullptr);
     if (logValues) {
         if (sameMatrix)
-            qDebug() << "saveImage pre-process min" << values.sourceMin << "max" << values.sourceMax;
-        qDebug() << "saveImage post-process min" << values.writtenMin << "max" << values.writtenMax;
+            qDebug() << "saveImage pre-process min" << extremes.readMin << "max" << extremes.readMax;
+        qDebug() << "saveImage post-process min" << extremes.writtenMin << "max" << extremes.writtenMax;
     }
     if ((channels == 4 && !alpha) || (channels == 3 && alpha))
         reportChannelMismatch(channels);
