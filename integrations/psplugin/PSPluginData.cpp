@@ -81,6 +81,12 @@ void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
     }
 }
 
+// The depths that CvUtils::convert takes.
+bool isConvertibleDepth(int depth)
+{
+    return depth == CV_8U || depth == CV_16U || depth == CV_32F || depth == CV_64F;
+}
+
 // Extremes over all four channels and the top left pixel, as the planes hold them and then
 // cleared and scaled to [0, 1].
 void logLoadedValues(const PlaneView &view, const PSPlaneTransfer::LoadExtremes &extremes)
@@ -276,14 +282,7 @@ void PSPluginData::loadImage(const QString &id, bool)
     loading = true;
     Q_EMIT isLoadingChanged(true);
 
-    PlaneView view;
-    view.width = record->width;
-    view.height = record->height;
-    view.rowBytes = record->rowBytes;
-    for (int k = 0; k < 3; ++k)
-        view.planes[k] = record->grayscale != 0 ? planeData[0] : planeData[k];
-    view.mask = maskData;
-
+    const PlaneView view = planeView(record->grayscale != 0);
     const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
     PSPlaneTransfer::LoadExtremes extremes;
     cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &extremes : nullptr);
@@ -310,6 +309,19 @@ void PSPluginData::loadImage(const QString &id, bool)
     Q_EMIT imageLoaded(id, cachedImageData);
     loading = false;
     Q_EMIT isLoadingChanged(false);
+}
+
+// A gray image is loaded from plane 0 alone; a save writes all three planes in any case.
+PlaneView PSPluginData::planeView(bool grayFromPlane0) const
+{
+    PlaneView view;
+    view.width = record->width;
+    view.height = record->height;
+    view.rowBytes = record->rowBytes;
+    for (int k = 0; k < 3; ++k)
+        view.planes[k] = grayFromPlane0 ? planeData[0] : planeData[k];
+    view.mask = maskData;
+    return view;
 }
 
 // The short side becomes 200 pixels. Bilinear sampling at this reduction reads only a few
@@ -349,67 +361,79 @@ void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
 void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QString &, const QString &outputPath,
                              const QVariantMap &, const QVariantMap &)
 {
+    if (!fitsTheHost(image))
+        return;
+    // Every image goes through fullMat: the imaging library decides what the host receives
+    // with and without alpha, and the channel count it answers with is the one checked below.
+    const cv::Mat current = image->mat();
+    const cv::Mat source = image->fullMat(maskData != nullptr);
+    if (!writeFullMatrix(current, source))
+        return;
+    const int channels = source.channels();
+    if ((channels == 4 && !maskData) || (channels == 3 && maskData))
+        reportChannelMismatch(channels);
+
+    record->status = 0;
+    imageWasSaved = true;
+    Q_EMIT imageSaved(outputPath);
+}
+
+bool PSPluginData::fitsTheHost(const std::shared_ptr<ImageData> &image) const
+{
     if (!image) {
         qCritical() << "Image pointer is null, cannot save image";
-        return;
+        return false;
     }
     qDebug() << "PSPluginData::saveImage, image size:" << image->size();
     if (image->size().isEmpty()) {
         qCritical() << "Cannot save empty image";
-        return;
+        return false;
     }
     if (uint32_t(image->width()) != record->width || uint32_t(image->height()) != record->height) {
         qCritical() << "Cannot save image with new dimensions" << image->width() << image->height();
-        return;
+        return false;
     }
+    return true;
+}
 
-    PlaneView view;
-    view.width = record->width;
-    view.height = record->height;
-    view.rowBytes = record->rowBytes;
-    for (int k = 0; k < 3; ++k)
-        view.planes[k] = planeData[k];
-    view.mask = maskData;
-
-    // Every image goes through fullMat: the imaging library decides what the host receives
-    // with and without alpha, and the channel count it answers with is the one checked below.
-    const cv::Mat current = image->mat();
-    const bool alpha = maskData != nullptr;
-    const cv::Mat source = image->fullMat(alpha);
-    const int channels = source.empty() ? 0 : source.channels();
+// The pre-process values are those of the image's own pixels: looked up before the write, or
+// noted by the write itself when the full matrix is those very pixels.
+bool PSPluginData::writeFullMatrix(const cv::Mat &current, const cv::Mat &source)
+{
     const bool sameMatrix = source.data == current.data;
-    const bool knownDepth = source.depth() == CV_8U || source.depth() == CV_16U || source.depth() == CV_32F
-                         || source.depth() == CV_64F;
-
     const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
     if (logValues && !sameMatrix) {
         double sourceMin, sourceMax;
         cv::minMaxIdx(current, &sourceMin, &sourceMax);
         qDebug() << "saveImage pre-process min" << sourceMin << "max" << sourceMax;
     }
-    if (channels < 3 || !knownDepth) {
-        reportChannelMismatch(channels);
-        return;
-    }
-    // The copy walks the host's geometry through the full matrix, so a library that answered
-    // with another size would have pixels read from outside it.
-    if (uint32_t(source.cols) != record->width || uint32_t(source.rows) != record->height) {
-        qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
-        return;
-    }
+    if (!fullMatrixFits(source))
+        return false;
     PSPlaneTransfer::SaveExtremes extremes;
-    PSPlaneTransfer::save(source, channels, view, alpha, logValues ? &extremes : nullptr);
+    PSPlaneTransfer::save(source, source.channels(), planeView(false), maskData != nullptr,
+                          logValues ? &extremes : nullptr);
     if (logValues) {
         if (sameMatrix)
             qDebug() << "saveImage pre-process min" << extremes.readMin << "max" << extremes.readMax;
         qDebug() << "saveImage post-process min" << extremes.writtenMin << "max" << extremes.writtenMax;
     }
-    if ((channels == 4 && !alpha) || (channels == 3 && alpha))
-        reportChannelMismatch(channels);
+    return true;
+}
 
-    record->status = 0;
-    imageWasSaved = true;
-    Q_EMIT imageSaved(outputPath);
+bool PSPluginData::fullMatrixFits(const cv::Mat &source) const
+{
+    const int channels = source.empty() ? 0 : source.channels();
+    if (channels < 3 || !isConvertibleDepth(source.depth())) {
+        reportChannelMismatch(channels);
+        return false;
+    }
+    // The copy walks the host's geometry through the full matrix, so a library that answered
+    // with another size would have pixels read from outside it.
+    if (uint32_t(source.cols) != record->width || uint32_t(source.rows) != record->height) {
+        qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
+        return false;
+    }
+    return true;
 }
 
 void PSPluginData::reportChannelMismatch(int channels) const

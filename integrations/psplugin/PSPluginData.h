@@ -18,6 +18,7 @@
 #include <memory>
 
 template <typename Payload> class SharedMemoryChannel;
+struct PlaneView;
 
 // Back end of a run started by a Photoshop-compatible host's filter module. The image, the
 // host's identity and the filter settings arrive through named shared memory that the filter
@@ -52,7 +53,11 @@ private:
     void checkIccGeometry(uint64_t iccMappedSize);
     void identifyHost();
 
+    PlaneView planeView(bool grayFromPlane0) const;
     void writeThumbnail(const cv::Mat &converted, const QString &path);
+    bool fitsTheHost(const std::shared_ptr<ImageData> &image) const;
+    bool writeFullMatrix(const cv::Mat &current, const cv::Mat &source);
+    bool fullMatrixFits(const cv::Mat &source) const;
     void reportChannelMismatch(int channels) const;
 
     IPCParams *record = nullptr;
