@@ -34,6 +34,9 @@ const char *const PlaneChannelNames[3] = {"__orvaneLumivex_plane0", "__orvaneLum
 const char *const MaskChannelName = "__orvaneLumivex_mask";
 const char *const IccChannelName = "__orvaneLumivex_srcIcc";
 
+const char *const PlaneOpenFailures[3] = {"Failed to open shared memory for channel 0",
+                                          "Failed to open shared memory for channel 1",
+                                          "Failed to open shared memory for channel 2"};
 const char *const VerifyFailMessage = "IPC memory verify fail";
 
 // Text fields of the record need not end with a NUL; nothing past the field may be read.
@@ -107,31 +110,28 @@ PSPluginData::PSPluginData()
     : PluginData()
 {
     ChannelQtLog::install();
-    paramChannel = keptForProcess(new SharedMemoryChannel<IPCParams>(ParamChannelName, 0));
+    m_paramChannel = keptForProcess(new SharedMemoryChannel<IPCParams>(ParamChannelName, 0));
     for (int k = 0; k < 3; ++k)
-        planeChannels[k] = keptForProcess(new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0));
+        m_planeChannels[k] = keptForProcess(new SharedMemoryChannel<uint16_t>(PlaneChannelNames[k], 0));
 
     // A param object too small for the record is as unusable as a missing one: nothing may be
     // written into it.
-    if (paramChannel->open() != 0 || paramChannel->size() < sizeof(IPCParams)
-        || paramChannel->mappedSize() < sizeof(IPCParams)) {
+    if (m_paramChannel->open() != 0 || m_paramChannel->size() < sizeof(IPCParams)
+        || m_paramChannel->mappedSize() < sizeof(IPCParams)) {
         qCritical() << "Failed to open shared memory for params";
         endProcess();
     }
-    record = paramChannel->data();
-    watchForTruncation(paramChannel);
+    m_record = m_paramChannel->data();
+    watchForTruncation(m_paramChannel);
 
-    static const char *const planeMessages[3] = {"Failed to open shared memory for channel 0",
-                                                 "Failed to open shared memory for channel 1",
-                                                 "Failed to open shared memory for channel 2"};
     for (int k = 0; k < 3; ++k) {
-        if (planeChannels[k]->open() != 0)
-            reportFailure(planeMessages[k]);
-        watchForTruncation(planeChannels[k]);
+        if (m_planeChannels[k]->open() != 0)
+            reportFailure(PlaneOpenFailures[k]);
+        watchForTruncation(m_planeChannels[k]);
     }
 
     qInfo() << "Created IPCParams, waiting for lock.";
-    spinUntilLocked(paramChannel);
+    spinUntilLocked(m_paramChannel);
     identifyHost();
 }
 
@@ -139,49 +139,49 @@ PSPluginData::~PSPluginData() = default;
 
 void PSPluginData::identifyHost()
 {
-    hostVersion = QStringLiteral("%1.%2.%3")
-                      .arg(record->hostVersionMajor)
-                      .arg(record->hostVersionMinor)
-                      .arg(record->hostVersionPatch);
-    hostSignature = PSHostTable::signatureFromRecord(record->hostSignature);
-    hostProcessName = fromField(record->hostProcessName, sizeof(record->hostProcessName));
-    hostDisplayName = PSHostTable::displayName(hostSignature, hostProcessName);
+    m_hostVersion = QStringLiteral("%1.%2.%3")
+                      .arg(m_record->hostVersionMajor)
+                      .arg(m_record->hostVersionMinor)
+                      .arg(m_record->hostVersionPatch);
+    m_hostSignature = PSHostTable::signatureFromRecord(m_record->hostSignature);
+    m_hostProcessName = fromField(m_record->hostProcessName, sizeof(m_record->hostProcessName));
+    m_hostDisplayName = PSHostTable::displayName(m_hostSignature, m_hostProcessName);
 }
 
 void PSPluginData::reportFailure(const char *message)
 {
-    record->status = 2;
-    std::memset(record->errorMessage, 0, sizeof(record->errorMessage));
-    std::strncpy(record->errorMessage, message, sizeof(record->errorMessage) - 1);
+    m_record->status = 2;
+    std::memset(m_record->errorMessage, 0, sizeof(m_record->errorMessage));
+    std::strncpy(m_record->errorMessage, message, sizeof(m_record->errorMessage) - 1);
     qCritical() << message;
     endProcess();
 }
 
 void PSPluginData::start()
 {
-    Q_EMIT imagesAdded({hostDisplayName + QStringLiteral(" Image")}, false);
+    Q_EMIT imagesAdded({m_hostDisplayName + QStringLiteral(" Image")}, false);
 
-    if (record->hasMask != 0) {
-        maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
-        if (maskChannel->open() != 0)
+    if (m_record->hasMask != 0) {
+        m_maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
+        if (m_maskChannel->open() != 0)
             reportFailure("Failed to open shared memory for mask channel");
-        watchForTruncation(maskChannel);
-        spinUntilLocked(maskChannel);
-        maskData = maskChannel->data();
+        watchForTruncation(m_maskChannel);
+        spinUntilLocked(m_maskChannel);
+        m_maskData = m_maskChannel->data();
     } else {
-        maskData = nullptr;
+        m_maskData = nullptr;
     }
 
     for (int k = 0; k < 3; ++k)
-        spinUntilLocked(planeChannels[k]);
+        spinUntilLocked(m_planeChannels[k]);
     for (int k = 0; k < 3; ++k)
-        planeData[k] = planeChannels[k]->data();
+        m_planeData[k] = m_planeChannels[k]->data();
 
     qInfo() << "Got PS image planar data!";
 
     checkPlaneGeometry();
     for (int k = 0; k < 3; ++k) {
-        if (planeChannels[k]->verify() != 0)
+        if (m_planeChannels[k]->verify() != 0)
             reportFailure(VerifyFailMessage);
     }
 
@@ -189,26 +189,26 @@ void PSPluginData::start()
     if (iccChannel.open() != 0)
         reportFailure("Failed to open shared memory for ICC profile");
     checkIccGeometry(iccChannel.mappedSize());
-    if (record->iccProfileSize != 0)
-        iccProfile = QByteArray(iccChannel.data(), record->iccProfileSize);
+    if (m_record->iccProfileSize != 0)
+        m_iccProfile = QByteArray(iccChannel.data(), m_record->iccProfileSize);
 
-    std::memcpy(&settingsCopy, &record->settings, sizeof(IPCSettings));
+    std::memcpy(&m_settingsCopy, &m_record->settings, sizeof(IPCSettings));
 
     qInfo() << "Finished loading data from PS";
 
     Q_EMIT trackEvent(QStringLiteral("Plugin Host Info"),
-                      {{QStringLiteral("signature"), hostSignature},
-                       {QStringLiteral("version"), hostVersion},
-                       {QStringLiteral("processName"), hostProcessName}});
+                      {{QStringLiteral("signature"), m_hostSignature},
+                       {QStringLiteral("version"), m_hostVersion},
+                       {QStringLiteral("processName"), m_hostProcessName}});
     // iccChannel goes out of scope here; its close() removes the srcIcc objects.
 }
 
 // A geometry that the channels cannot hold ends the run like a damaged guard.
 void PSPluginData::checkPlaneGeometry()
 {
-    const uint64_t planeBytes[3] = {planeChannels[0]->size(), planeChannels[1]->size(), planeChannels[2]->size()};
-    const uint64_t maskBytes = maskChannel ? std::min(maskChannel->size(), maskChannel->mappedSize()) : 0;
-    if (!PSRecordCheck::planesFit(*record, planeBytes, maskChannel ? &maskBytes : nullptr))
+    const uint64_t planeBytes[3] = {m_planeChannels[0]->size(), m_planeChannels[1]->size(), m_planeChannels[2]->size()};
+    const uint64_t maskBytes = m_maskChannel ? std::min(m_maskChannel->size(), m_maskChannel->mappedSize()) : 0;
+    if (!PSRecordCheck::planesFit(*m_record, planeBytes, m_maskChannel ? &maskBytes : nullptr))
         reportFailure(VerifyFailMessage);
 }
 
@@ -217,35 +217,35 @@ void PSPluginData::checkPlaneGeometry()
 // bytes that are not mapped at all refuse the run.
 void PSPluginData::checkIccGeometry(uint64_t iccMappedSize)
 {
-    const int32_t size = record->iccProfileSize;
+    const int32_t size = m_record->iccProfileSize;
     if (size < 0 || static_cast<uint64_t>(size) > iccMappedSize)
         reportFailure(VerifyFailMessage);
 }
 
 void PSPluginData::cleanup()
 {
-    if (finished)
+    if (m_finished)
         return;
-    finished = true;
-    if (planeData[0]) {
+    m_finished = true;
+    if (m_planeData[0]) {
         for (int k = 0; k < 3; ++k)
-            planeChannels[k]->unlock();
-        if (maskChannel)
-            maskChannel->unlock();
+            m_planeChannels[k]->unlock();
+        if (m_maskChannel)
+            m_maskChannel->unlock();
     }
-    if (!imageWasSaved.load())
-        record->status = 1;
-    paramChannel->unlock();
+    if (!m_imageWasSaved.load())
+        m_record->status = 1;
+    m_paramChannel->unlock();
 }
 
 QString PSPluginData::getMergableInstanceKey() const
 {
-    return record->runMode != 0 ? QStringLiteral("PhotoShopFilter") : QStringLiteral("PhotoShopFilterSilent");
+    return m_record->runMode != 0 ? QStringLiteral("PhotoShopFilter") : QStringLiteral("PhotoShopFilterSilent");
 }
 
 QString PSPluginData::getPluginDisplayName() const
 {
-    return hostDisplayName;
+    return m_hostDisplayName;
 }
 
 bool PSPluginData::isResizingSupported() const
@@ -255,12 +255,12 @@ bool PSPluginData::isResizingSupported() const
 
 bool PSPluginData::isSilent() const
 {
-    return record->runMode == 0;
+    return m_record->runMode == 0;
 }
 
 bool PSPluginData::isLoading() const
 {
-    return loading.load();
+    return m_loading.load();
 }
 
 bool PSPluginData::canMergeInstance() const
@@ -270,25 +270,35 @@ bool PSPluginData::canMergeInstance() const
 
 QSize PSPluginData::imageSize(const QString &)
 {
-    return QSize(static_cast<int>(record->width), static_cast<int>(record->height));
+    return QSize(static_cast<int>(m_record->width), static_cast<int>(m_record->height));
 }
 
 void PSPluginData::loadImage(const QString &id, bool)
 {
-    if (!cachedImageData.isEmpty())
-        Q_EMIT imageLoaded(id, cachedImageData);
-    qDebug() << "QImage PSPluginData::loadImage()" << "grayscale:" << int(record->grayscale) << "alpha:"
-             << (maskData != nullptr);
-    loading = true;
+    if (!m_cachedImageData.isEmpty())
+        Q_EMIT imageLoaded(id, m_cachedImageData);
+    qDebug() << "QImage PSPluginData::loadImage()" << "grayscale:" << int(m_record->grayscale) << "alpha:"
+             << (m_maskData != nullptr);
+    m_loading = true;
     Q_EMIT isLoadingChanged(true);
 
-    const PlaneView view = planeView(record->grayscale != 0);
+    const PlaneView view = planeView(m_record->grayscale != 0);
     const bool logValues = QLoggingCategory::defaultCategory()->isDebugEnabled();
     PSPlaneTransfer::LoadExtremes extremes;
-    cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &extremes : nullptr);
+    const cv::Mat converted = PSPlaneTransfer::load(view, logValues ? &extremes : nullptr);
     if (logValues)
         logLoadedValues(view, extremes);
+    describeImage(m_cachedImageData, m_record, m_iccProfile, m_hostDisplayName, converted);
+    Q_EMIT imageLoaded(id, m_cachedImageData);
+    m_loading = false;
+    Q_EMIT isLoadingChanged(false);
+}
 
+// The keys are set one by one on the back end's description, which is never cleared: a later
+// load overwrites the same keys. The thumbnail is written before the description goes out.
+void PSPluginData::describeImage(QVariantMap &cachedImageData, const IPCParams *record, const QByteArray &iccProfile,
+                                 const QString &hostDisplayName, const cv::Mat &converted)
+{
     QVariantMap metadata;
     metadata.insert(QStringLiteral("EXIF:SamplesPerPixel"), record->grayscale != 0 ? 1 : 3);
     if (record->iccProfileSize != 0)
@@ -297,7 +307,6 @@ void PSPluginData::loadImage(const QString &id, bool)
     auto image = std::make_shared<ImageData>(converted, cv::Mat());
     const QString thumbnailPath =
         QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
-    writeThumbnail(converted, thumbnailPath);
 
     cachedImageData.insert(QStringLiteral("thumbnail"), thumbnailPath);
     cachedImageData.insert(QStringLiteral("image"), QVariant::fromValue(image));
@@ -306,21 +315,19 @@ void PSPluginData::loadImage(const QString &id, bool)
     cachedImageData.insert(QStringLiteral("metadata"), metadata);
     cachedImageData.insert(QStringLiteral("colorInfo"), QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
 
-    Q_EMIT imageLoaded(id, cachedImageData);
-    loading = false;
-    Q_EMIT isLoadingChanged(false);
+    writeThumbnail(converted, thumbnailPath);
 }
 
 // A gray image is loaded from plane 0 alone; a save writes all three planes in any case.
 PlaneView PSPluginData::planeView(bool grayFromPlane0) const
 {
     PlaneView view;
-    view.width = record->width;
-    view.height = record->height;
-    view.rowBytes = record->rowBytes;
+    view.width = m_record->width;
+    view.height = m_record->height;
+    view.rowBytes = m_record->rowBytes;
     for (int k = 0; k < 3; ++k)
-        view.planes[k] = grayFromPlane0 ? planeData[0] : planeData[k];
-    view.mask = maskData;
+        view.planes[k] = grayFromPlane0 ? m_planeData[0] : m_planeData[k];
+    view.mask = m_maskData;
     return view;
 }
 
@@ -366,15 +373,15 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
     // Every image goes through fullMat: the imaging library decides what the host receives
     // with and without alpha, and the channel count it answers with is the one checked below.
     const cv::Mat current = image->mat();
-    const cv::Mat source = image->fullMat(maskData != nullptr);
+    const cv::Mat source = image->fullMat(m_maskData != nullptr);
     if (!writeFullMatrix(current, source))
         return;
     const int channels = source.channels();
-    if ((channels == 4 && !maskData) || (channels == 3 && maskData))
+    if ((channels == 4 && !m_maskData) || (channels == 3 && m_maskData))
         reportChannelMismatch(channels);
 
-    record->status = 0;
-    imageWasSaved = true;
+    m_record->status = 0;
+    m_imageWasSaved = true;
     Q_EMIT imageSaved(outputPath);
 }
 
@@ -389,7 +396,7 @@ bool PSPluginData::fitsTheHost(const std::shared_ptr<ImageData> &image) const
         qCritical() << "Cannot save empty image";
         return false;
     }
-    if (uint32_t(image->width()) != record->width || uint32_t(image->height()) != record->height) {
+    if (uint32_t(image->width()) != m_record->width || uint32_t(image->height()) != m_record->height) {
         qCritical() << "Cannot save image with new dimensions" << image->width() << image->height();
         return false;
     }
@@ -410,7 +417,7 @@ bool PSPluginData::writeFullMatrix(const cv::Mat &current, const cv::Mat &source
     if (!fullMatrixFits(source))
         return false;
     PSPlaneTransfer::SaveExtremes extremes;
-    PSPlaneTransfer::save(source, source.channels(), planeView(false), maskData != nullptr,
+    PSPlaneTransfer::save(source, source.channels(), planeView(false), m_maskData != nullptr,
                           logValues ? &extremes : nullptr);
     if (logValues) {
         if (sameMatrix)
@@ -429,7 +436,7 @@ bool PSPluginData::fullMatrixFits(const cv::Mat &source) const
     }
     // The copy walks the host's geometry through the full matrix, so a library that answered
     // with another size would have pixels read from outside it.
-    if (uint32_t(source.cols) != record->width || uint32_t(source.rows) != record->height) {
+    if (uint32_t(source.cols) != m_record->width || uint32_t(source.rows) != m_record->height) {
         qCritical() << "Cannot save image with new dimensions" << source.cols << source.rows;
         return false;
     }
@@ -438,7 +445,7 @@ bool PSPluginData::fullMatrixFits(const cv::Mat &source) const
 
 void PSPluginData::reportChannelMismatch(int channels) const
 {
-    if (maskData)
+    if (m_maskData)
         qCritical() << "Mat channels and alpha pointer don't match up." << "Have" << channels
                     << "channels and alpha pointer is" << "not" << "null";
     else
@@ -448,12 +455,12 @@ void PSPluginData::reportChannelMismatch(int channels) const
 
 QVariantMap PSPluginData::loadSettings(const QString &)
 {
-    return PSSettingsExchange::read(settingsCopy, record->runMode);
+    return PSSettingsExchange::read(m_settingsCopy, m_record->runMode);
 }
 
 void PSPluginData::saveSettings(const QString &, const QVariantMap &settings)
 {
     qInfo() << "Saving settings to PS";
-    PSSettingsExchange::write(settings, settingsCopy);
-    std::memcpy(&record->settings, &settingsCopy, sizeof(IPCSettings));
+    PSSettingsExchange::write(settings, m_settingsCopy);
+    std::memcpy(&m_record->settings, &m_settingsCopy, sizeof(IPCSettings));
 }

@@ -54,32 +54,34 @@ private:
     void identifyHost();
 
     PlaneView planeView(bool grayFromPlane0) const;
-    void writeThumbnail(const cv::Mat &converted, const QString &path);
+    static void describeImage(QVariantMap &cachedImageData, const IPCParams *record, const QByteArray &iccProfile,
+                              const QString &hostDisplayName, const cv::Mat &converted);
+    static void writeThumbnail(const cv::Mat &converted, const QString &path);
     bool fitsTheHost(const std::shared_ptr<ImageData> &image) const;
     bool writeFullMatrix(const cv::Mat &current, const cv::Mat &source);
     bool fullMatrixFits(const cv::Mat &source) const;
     void reportChannelMismatch(int channels) const;
 
-    IPCParams *record = nullptr;
-    IPCSettings settingsCopy;
-    uint16_t *planeData[3] = {nullptr, nullptr, nullptr};
-    uint16_t *maskData = nullptr;
-    QByteArray iccProfile;
+    IPCParams *m_record = nullptr;
+    IPCSettings m_settingsCopy;
+    uint16_t *m_planeData[3] = {nullptr, nullptr, nullptr};
+    uint16_t *m_maskData = nullptr;
+    QByteArray m_iccProfile;
     // The channels stay mapped until the process ends: closing one would remove the filter
     // module's named objects, so they are deliberately never deleted.
-    SharedMemoryChannel<IPCParams> *paramChannel = nullptr;
-    SharedMemoryChannel<uint16_t> *planeChannels[3] = {nullptr, nullptr, nullptr};
-    SharedMemoryChannel<uint16_t> *maskChannel = nullptr;
-    QVariantMap cachedImageData;
+    SharedMemoryChannel<IPCParams> *m_paramChannel = nullptr;
+    SharedMemoryChannel<uint16_t> *m_planeChannels[3] = {nullptr, nullptr, nullptr};
+    SharedMemoryChannel<uint16_t> *m_maskChannel = nullptr;
+    QVariantMap m_cachedImageData;
     // Written on the worker thread, read on the GUI thread.
-    std::atomic<bool> imageWasSaved{false};
-    std::atomic<bool> loading{false};
-    QString hostVersion;
-    QString hostSignature;
-    QString hostProcessName;
-    QString hostDisplayName;
+    std::atomic<bool> m_imageWasSaved{false};
+    std::atomic<bool> m_loading{false};
+    QString m_hostVersion;
+    QString m_hostSignature;
+    QString m_hostProcessName;
+    QString m_hostDisplayName;
     // A second cleanup() must not release a lock that the filter module has taken back since.
-    bool finished = false;
+    bool m_finished = false;
 };
 
 #endif // PSPLUGINDATA_H

@@ -34,9 +34,9 @@ public:
     static constexpr unsigned char GuardByte = 0x08;
 
     SharedMemoryChannel(const std::string &name, uint64_t size)
-        : shmDataName(name)
-        , shmInfoName(name + "Info")
-        , payloadSize(size)
+        : m_shmDataName(name)
+        , m_shmInfoName(name + "Info")
+        , m_payloadSize(size)
     {
     }
 
@@ -48,8 +48,8 @@ public:
     int32_t open()
     {
         ChannelLog::write(ChannelLog::Level::Info,
-                          "Opening shmInfoName " + shmInfoName + " shmDataName " + shmDataName);
-        if (infoObject) {
+                          "Opening shmInfoName " + m_shmInfoName + " shmDataName " + m_shmDataName);
+        if (m_infoObject) {
             ChannelLog::write(ChannelLog::Level::Warning, "Already opened");
             return AlreadyOpen;
         }
@@ -57,8 +57,8 @@ public:
         std::unique_ptr<shared_memory_object> info;
         std::unique_ptr<shared_memory_object> dataObj;
         try {
-            info = std::make_unique<shared_memory_object>(open_only, shmInfoName.c_str(), read_write);
-            dataObj = std::make_unique<shared_memory_object>(open_only, shmDataName.c_str(), read_write);
+            info = std::make_unique<shared_memory_object>(open_only, m_shmInfoName.c_str(), read_write);
+            dataObj = std::make_unique<shared_memory_object>(open_only, m_shmDataName.c_str(), read_write);
         } catch (const std::exception &e) {
             logOpenFailure(e.what());
             return OpenFailed;
@@ -78,29 +78,29 @@ public:
             logOpenFailure("info object too small: " + std::to_string(infoMap->get_size()));
             return OpenFailed;
         }
-        infoObject = std::move(info);
-        dataObject = std::move(dataObj);
-        infoRegion = std::move(infoMap);
-        dataRegion = std::move(dataMap);
-        payload = static_cast<Payload *>(dataRegion->get_address());
-        infoPointer = static_cast<ChannelInfo *>(infoRegion->get_address());
-        payloadSize = infoPointer->dataSize;
+        m_infoObject = std::move(info);
+        m_dataObject = std::move(dataObj);
+        m_infoRegion = std::move(infoMap);
+        m_dataRegion = std::move(dataMap);
+        m_payload = static_cast<Payload *>(m_dataRegion->get_address());
+        m_infoPointer = static_cast<ChannelInfo *>(m_infoRegion->get_address());
+        m_payloadSize = m_infoPointer->dataSize;
         return Ok;
     }
 
     int32_t tryLock()
     {
-        if (!infoObject)
+        if (!m_infoObject)
             return NotOpen;
-        return ChannelLock::tryLock(infoPointer) == ChannelLock::Acquired ? Ok : Busy;
+        return ChannelLock::tryLock(m_infoPointer) == ChannelLock::Acquired ? Ok : Busy;
     }
 
     int32_t unlock()
     {
-        if (!infoObject)
+        if (!m_infoObject)
             return NotOpen;
         try {
-            ChannelLock::unlock(infoPointer);
+            ChannelLock::unlock(m_infoPointer);
         } catch (...) {
             return UnlockFailed;
         }
@@ -111,9 +111,9 @@ public:
     // not there to be read.
     int32_t verify() const
     {
-        if (!dataRegion || payloadSize > mappedSize() || mappedSize() - payloadSize < GuardSize)
+        if (!m_dataRegion || m_payloadSize > mappedSize() || mappedSize() - m_payloadSize < GuardSize)
             return GuardDamaged;
-        const auto *guard = reinterpret_cast<const unsigned char *>(payload) + payloadSize;
+        const auto *guard = reinterpret_cast<const unsigned char *>(m_payload) + m_payloadSize;
         for (std::size_t i = 0; i < GuardSize; ++i) {
             if (guard[i] != GuardByte)
                 return GuardDamaged;
@@ -121,27 +121,27 @@ public:
         return Ok;
     }
 
-    Payload *data() const { return payload; }
-    uint64_t size() const { return payloadSize; }
+    Payload *data() const { return m_payload; }
+    uint64_t size() const { return m_payloadSize; }
     // Bytes actually mapped for the data object; the payload size comes from the other side
     // and is only trusted up to this.
-    uint64_t mappedSize() const { return dataRegion ? dataRegion->get_size() : 0; }
-    ChannelInfo *info() const { return infoPointer; }
-    const std::string &name() const { return shmDataName; }
+    uint64_t mappedSize() const { return m_dataRegion ? m_dataRegion->get_size() : 0; }
+    ChannelInfo *info() const { return m_infoPointer; }
+    const std::string &name() const { return m_shmDataName; }
 
     int32_t close()
     {
         using boost::interprocess::shared_memory_object;
         // By name, whether or not this side ever opened them: closing a channel means the
         // filter module's objects are gone.
-        shared_memory_object::remove(shmInfoName.c_str());
-        shared_memory_object::remove(shmDataName.c_str());
-        infoRegion.reset();
-        dataRegion.reset();
-        infoObject.reset();
-        dataObject.reset();
-        payload = nullptr;
-        infoPointer = nullptr;
+        shared_memory_object::remove(m_shmInfoName.c_str());
+        shared_memory_object::remove(m_shmDataName.c_str());
+        m_infoRegion.reset();
+        m_dataRegion.reset();
+        m_infoObject.reset();
+        m_dataObject.reset();
+        m_payload = nullptr;
+        m_infoPointer = nullptr;
         return Ok;
     }
 
@@ -152,15 +152,15 @@ private:
                           "Unable to allocate space for shared memory objects. " + reason);
     }
 
-    std::string shmDataName;
-    std::string shmInfoName;
-    uint64_t payloadSize = 0;
-    Payload *payload = nullptr;
-    ChannelInfo *infoPointer = nullptr;
-    std::unique_ptr<boost::interprocess::shared_memory_object> infoObject;
-    std::unique_ptr<boost::interprocess::shared_memory_object> dataObject;
-    std::unique_ptr<boost::interprocess::mapped_region> infoRegion;
-    std::unique_ptr<boost::interprocess::mapped_region> dataRegion;
+    std::string m_shmDataName;
+    std::string m_shmInfoName;
+    uint64_t m_payloadSize = 0;
+    Payload *m_payload = nullptr;
+    ChannelInfo *m_infoPointer = nullptr;
+    std::unique_ptr<boost::interprocess::shared_memory_object> m_infoObject;
+    std::unique_ptr<boost::interprocess::shared_memory_object> m_dataObject;
+    std::unique_ptr<boost::interprocess::mapped_region> m_infoRegion;
+    std::unique_ptr<boost::interprocess::mapped_region> m_dataRegion;
 };
 
 #endif // SHAREDMEMORYCHANNEL_H

@@ -35,7 +35,7 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error)
 } // namespace
 
 FilterHostRun::FilterHostRun(const FilterHostOptions &opts)
-    : options(opts)
+    : m_options(opts)
 {
 }
 
@@ -46,48 +46,48 @@ int FilterHostRun::run()
     for (const QString &name : FilterHostSession::removeStaleChannels())
         printErr(QStringLiteral("warning: removed stale shared memory channel %1").arg(name));
     QString error;
-    if (!session.create(image, options.setup, &error)
-        || !HostCorruption::apply(options.corruptions, session, &error)) {
-        session.removeAll();
+    if (!m_session.create(m_image, m_options.setup, &error)
+        || !HostCorruption::apply(m_options.corruptions, m_session, &error)) {
+        m_session.removeAll();
         return fail(UsageError, error);
     }
     if (!startApplication()) {
-        session.removeAll();
+        m_session.removeAll();
         return UsageError;
     }
     bool handedBack = false;
-    if (options.keepLocks) {
+    if (m_options.keepLocks) {
         QElapsedTimer timer;
         timer.start();
         waitForEnd(timer);
     } else {
-        session.releaseLocks();
+        m_session.releaseLocks();
         handedBack = waitForHandBack();
     }
     const int code = finish(handedBack);
-    session.removeAll();
+    m_session.removeAll();
     return code;
 }
 
 bool FilterHostRun::readInputs()
 {
     QString error;
-    if (!HostImageCodec::readFile(options.inputImage, options.gray, options.noMask, &image, &error))
+    if (!HostImageCodec::readFile(m_options.inputImage, m_options.gray, m_options.noMask, &m_image, &error))
         return refuse(error);
-    if (!options.iccFile.isEmpty() && !readFile(options.iccFile, &options.setup.icc, &error))
+    if (!m_options.iccFile.isEmpty() && !readFile(m_options.iccFile, &m_options.setup.icc, &error))
         return refuse(error);
-    if (!options.settingsIn.isEmpty()) {
+    if (!m_options.settingsIn.isEmpty()) {
         QByteArray json;
-        if (!readFile(options.settingsIn, &json, &error))
+        if (!readFile(m_options.settingsIn, &json, &error))
             return refuse(error);
         QJsonParseError parseError;
         const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
         if (!doc.isObject())
-            return refuse(QStringLiteral("%1 is not a JSON object").arg(options.settingsIn));
-        options.setup.settings = doc.object();
+            return refuse(QStringLiteral("%1 is not a JSON object").arg(m_options.settingsIn));
+        m_options.setup.settings = doc.object();
         // Megabytes: too large for a stack, which Windows gives 1 MB by default.
         const auto probe = std::make_unique<IPCSettings>();
-        if (!FilterHostSession::writeSettings(probe.get(), options.setup.settings, &error))
+        if (!FilterHostSession::writeSettings(probe.get(), m_options.setup.settings, &error))
             return refuse(error);
     }
     return true;
@@ -96,7 +96,7 @@ bool FilterHostRun::readInputs()
 bool FilterHostRun::startApplication()
 {
     QString error;
-    if (!child.start(options.program, QString::fromLatin1(Marker), options.programArgs, &error)) {
+    if (!m_child.start(m_options.program, QString::fromLatin1(Marker), m_options.programArgs, &error)) {
         fail(UsageError, error);
         return false;
     }
@@ -110,24 +110,24 @@ bool FilterHostRun::waitForHandBack()
 {
     QElapsedTimer timer;
     timer.start();
-    const qint64 limit = qint64(options.timeoutSeconds) * 1000;
+    const qint64 limit = qint64(m_options.timeoutSeconds) * 1000;
     bool taken = false;
-    while (!session.param().isHeldByOther() && session.record()->status == FilterHostSession::UntouchedStatus) {
+    while (!m_session.param().isHeldByOther() && m_session.record()->status == FilterHostSession::UntouchedStatus) {
         pumpOutput();
-        if (child.hasEnded() || timer.elapsed() > limit)
+        if (m_child.hasEnded() || timer.elapsed() > limit)
             break;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    while (!child.hasEnded() && timer.elapsed() <= limit) {
+    while (!m_child.hasEnded() && timer.elapsed() <= limit) {
         pumpOutput();
-        if (session.param().tryLock()) {
+        if (m_session.param().tryLock()) {
             taken = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    if (!taken && child.hasEnded())
-        taken = session.param().tryLock();
+    if (!taken && m_child.hasEnded())
+        taken = m_session.param().tryLock();
     waitForEnd(timer);
     return taken;
 }
@@ -135,15 +135,15 @@ bool FilterHostRun::waitForHandBack()
 // The application decides when it quits; it gets the rest of the time limit to do so.
 void FilterHostRun::waitForEnd(const QElapsedTimer &timer)
 {
-    const qint64 limit = qint64(options.timeoutSeconds) * 1000;
-    while (!child.hasEnded() && timer.elapsed() <= limit) {
+    const qint64 limit = qint64(m_options.timeoutSeconds) * 1000;
+    while (!m_child.hasEnded() && timer.elapsed() <= limit) {
         pumpOutput();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!child.hasEnded()) {
-        printErr(QStringLiteral("%1 did not end within %2 s; ending it").arg(options.program).arg(options.timeoutSeconds));
-        child.kill();
-        while (!child.hasEnded())
+    if (!m_child.hasEnded()) {
+        printErr(QStringLiteral("%1 did not end within %2 s; ending it").arg(m_options.program).arg(m_options.timeoutSeconds));
+        m_child.kill();
+        while (!m_child.hasEnded())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     pumpOutput();
@@ -151,25 +151,25 @@ void FilterHostRun::waitForEnd(const QElapsedTimer &timer)
 
 void FilterHostRun::pumpOutput()
 {
-    const QByteArray chunk = child.readOutput();
+    const QByteArray chunk = m_child.readOutput();
     if (chunk.isEmpty())
         return;
     std::fwrite(chunk.constData(), 1, std::size_t(chunk.size()), stdout);
     std::fflush(stdout);
-    pendingOutput += chunk;
+    m_pendingOutput += chunk;
     qsizetype newline;
-    while ((newline = pendingOutput.indexOf('\n')) >= 0) {
-        const QByteArray line = pendingOutput.left(newline).trimmed();
-        pendingOutput.remove(0, newline + 1);
+    while ((newline = m_pendingOutput.indexOf('\n')) >= 0) {
+        const QByteArray line = m_pendingOutput.left(newline).trimmed();
+        m_pendingOutput.remove(0, newline + 1);
         if (line.startsWith("hostDisplayName="))
-            hostDisplayName = QString::fromUtf8(line.mid(int(sizeof("hostDisplayName=")) - 1));
+            m_hostDisplayName = QString::fromUtf8(line.mid(int(sizeof("hostDisplayName=")) - 1));
     }
 }
 
 int FilterHostRun::finish(bool handedBack)
 {
-    const int status = session.record()->status;
-    const QString message = session.hostErrorMessage();
+    const int status = m_session.record()->status;
+    const QString message = m_session.hostErrorMessage();
     if (status == 2) {
         printErr(QStringLiteral("the application failed: %1").arg(message));
         printSummary(status, message, QString());
@@ -177,21 +177,21 @@ int FilterHostRun::finish(bool handedBack)
     }
     if (!handedBack || status == FilterHostSession::UntouchedStatus) {
         printErr(QStringLiteral("%1 ended (exit code %2) without handing back the param lock")
-                     .arg(options.program)
-                     .arg(child.exitCode()));
+                     .arg(m_options.program)
+                     .arg(m_child.exitCode()));
         printSummary(status, message, QString());
         return Crashed;
     }
     QString error;
-    if (!options.settingsOut.isEmpty()) {
-        QFile file(options.settingsOut);
+    if (!m_options.settingsOut.isEmpty()) {
+        QFile file(m_options.settingsOut);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(QJsonDocument(session.readSettings()).toJson()) < 0)
-            return fail(UsageError, QStringLiteral("cannot write %1").arg(options.settingsOut));
+            || file.write(QJsonDocument(m_session.readSettings()).toJson()) < 0)
+            return fail(UsageError, QStringLiteral("cannot write %1").arg(m_options.settingsOut));
     }
-    if (status == 0 && !HostImageCodec::writeFile(options.outputImage, session.readImage(), &error))
+    if (status == 0 && !HostImageCodec::writeFile(m_options.outputImage, m_session.readImage(), &error))
         return fail(UsageError, error);
-    printSummary(status, message, status == 0 ? options.outputImage : QString());
+    printSummary(status, message, status == 0 ? m_options.outputImage : QString());
     return status == 0 ? Delivered : NotDelivered;
 }
 
@@ -210,6 +210,6 @@ int FilterHostRun::fail(int code, const QString &message)
 void FilterHostRun::printSummary(int status, const QString &message, const QString &output)
 {
     QTextStream out(stdout);
-    out << "ovfilterhost: status=" << status << " message=\"" << message << "\" host=\"" << hostDisplayName
-        << "\" exit=" << child.exitCode() << " output=\"" << output << "\"\n";
+    out << "ovfilterhost: status=" << status << " message=\"" << message << "\" host=\"" << m_hostDisplayName
+        << "\" exit=" << m_child.exitCode() << " output=\"" << output << "\"\n";
 }

@@ -52,12 +52,12 @@ private:
     bool refuse(const QString &message);
     void printSummary(int status, const QString &message, const QString &output);
 
-    FilterHostOptions options;
-    HostImage image;
-    FilterHostSession session;
-    ChildProcess child;
-    QByteArray pendingOutput;
-    QString hostDisplayName;
+    FilterHostOptions m_options;
+    HostImage m_image;
+    FilterHostSession m_session;
+    ChildProcess m_child;
+    QByteArray m_pendingOutput;
+    QString m_hostDisplayName;
 };
 
 #endif // FILTERHOSTRUN_H

@@ -58,41 +58,41 @@ bool FilterHostSession::create(const HostImage &image, const HostSetup &setup, Q
 {
     const uint64_t rowBytes = uint64_t(image.width) * 2 + setup.rowPadding;
     const uint64_t planeBytes = rowBytes * uint64_t(image.height);
-    paramChannel = std::make_unique<HostChannel>(ParamName);
-    if (!paramChannel->create(sizeof(IPCParams), error))
+    m_paramChannel = std::make_unique<HostChannel>(ParamName);
+    if (!m_paramChannel->create(sizeof(IPCParams), error))
         return false;
     for (int k = 0; k < 3; ++k) {
-        planeChannels[k] = std::make_unique<HostChannel>(PlaneNames[k]);
-        if (!planeChannels[k]->create(planeBytes, error))
+        m_planeChannels[k] = std::make_unique<HostChannel>(PlaneNames[k]);
+        if (!m_planeChannels[k]->create(planeBytes, error))
             return false;
     }
     if (!image.mask.empty()) {
-        maskChannel = std::make_unique<HostChannel>(MaskName);
-        if (!maskChannel->create(planeBytes, error))
+        m_maskChannel = std::make_unique<HostChannel>(MaskName);
+        if (!m_maskChannel->create(planeBytes, error))
             return false;
     }
-    iccChannel = std::make_unique<HostChannel>(IccName);
-    if (!iccChannel->create(uint64_t(setup.icc.size()), error))
+    m_iccChannel = std::make_unique<HostChannel>(IccName);
+    if (!m_iccChannel->create(uint64_t(setup.icc.size()), error))
         return false;
 
     // Like a real module: everything is filled while the locks are held, so the application
     // can never see a half-written record or plane.
-    paramChannel->tryLock();
-    for (auto &plane : planeChannels)
+    m_paramChannel->tryLock();
+    for (auto &plane : m_planeChannels)
         plane->tryLock();
-    if (maskChannel)
-        maskChannel->tryLock();
+    if (m_maskChannel)
+        m_maskChannel->tryLock();
 
-    gray = image.gray;
+    m_gray = image.gray;
     fillRecord(image, setup);
     if (!writeSettings(&record()->settings, setup.settings, error))
         return false;
     for (int k = 0; k < 3; ++k)
-        writePlane(*planeChannels[k], image.planes[k]);
-    if (maskChannel)
-        writePlane(*maskChannel, image.mask);
+        writePlane(*m_planeChannels[k], image.planes[k]);
+    if (m_maskChannel)
+        writePlane(*m_maskChannel, image.mask);
     if (!setup.icc.isEmpty())
-        std::memcpy(iccChannel->data(), setup.icc.constData(), std::size_t(setup.icc.size()));
+        std::memcpy(m_iccChannel->data(), setup.icc.constData(), std::size_t(setup.icc.size()));
     return true;
 }
 
@@ -136,17 +136,17 @@ cv::Mat FilterHostSession::readPlane(const HostChannel &channel) const
 
 void FilterHostSession::releaseLocks()
 {
-    for (auto &plane : planeChannels)
+    for (auto &plane : m_planeChannels)
         plane->unlock();
-    if (maskChannel)
-        maskChannel->unlock();
-    paramChannel->unlock();
+    if (m_maskChannel)
+        m_maskChannel->unlock();
+    m_paramChannel->unlock();
 }
 
 void FilterHostSession::removeAll()
 {
-    for (auto *channel : {paramChannel.get(), planeChannels[0].get(), planeChannels[1].get(),
-                          planeChannels[2].get(), maskChannel.get(), iccChannel.get()}) {
+    for (auto *channel : {m_paramChannel.get(), m_planeChannels[0].get(), m_planeChannels[1].get(),
+                          m_planeChannels[2].get(), m_maskChannel.get(), m_iccChannel.get()}) {
         if (channel)
             channel->remove();
     }
@@ -154,7 +154,7 @@ void FilterHostSession::removeAll()
 
 IPCParams *FilterHostSession::record() const
 {
-    return reinterpret_cast<IPCParams *>(paramChannel->data());
+    return reinterpret_cast<IPCParams *>(m_paramChannel->data());
 }
 
 HostImage FilterHostSession::readImage() const
@@ -162,11 +162,11 @@ HostImage FilterHostSession::readImage() const
     HostImage image;
     image.width = int(record()->width);
     image.height = int(record()->height);
-    image.gray = gray;
+    image.gray = m_gray;
     for (int k = 0; k < 3; ++k)
-        image.planes[k] = readPlane(*planeChannels[k]);
-    if (maskChannel)
-        image.mask = readPlane(*maskChannel);
+        image.planes[k] = readPlane(*m_planeChannels[k]);
+    if (m_maskChannel)
+        image.mask = readPlane(*m_maskChannel);
     return image;
 }
 

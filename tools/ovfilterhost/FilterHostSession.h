@@ -52,10 +52,10 @@ public:
     void removeAll();
 
     IPCParams *record() const;
-    HostChannel &param() { return *paramChannel; }
-    HostChannel &plane(int k) { return *planeChannels[k]; }
-    HostChannel *mask() { return maskChannel.get(); }
-    HostChannel &icc() { return *iccChannel; }
+    HostChannel &param() { return *m_paramChannel; }
+    HostChannel &plane(int k) { return *m_planeChannels[k]; }
+    HostChannel *mask() { return m_maskChannel.get(); }
+    HostChannel &icc() { return *m_iccChannel; }
 
     HostImage readImage() const;
     QJsonObject readSettings() const;
@@ -71,11 +71,11 @@ private:
     void writePlane(HostChannel &channel, const cv::Mat &plane);
     cv::Mat readPlane(const HostChannel &channel) const;
 
-    std::unique_ptr<HostChannel> paramChannel;
-    std::unique_ptr<HostChannel> planeChannels[3];
-    std::unique_ptr<HostChannel> maskChannel;
-    std::unique_ptr<HostChannel> iccChannel;
-    bool gray = false;
+    std::unique_ptr<HostChannel> m_paramChannel;
+    std::unique_ptr<HostChannel> m_planeChannels[3];
+    std::unique_ptr<HostChannel> m_maskChannel;
+    std::unique_ptr<HostChannel> m_iccChannel;
+    bool m_gray = false;
 };
 
 #endif // FILTERHOSTSESSION_H

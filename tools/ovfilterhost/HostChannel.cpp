@@ -15,8 +15,8 @@
 namespace bip = boost::interprocess;
 
 HostChannel::HostChannel(const std::string &name)
-    : dataName(name)
-    , infoName(name + "Info")
+    : m_dataName(name)
+    , m_infoName(name + "Info")
 {
 }
 
@@ -29,42 +29,42 @@ bool HostChannel::create(uint64_t dataSize, QString *error)
     if (!HostPermissions::ownerOnly(ownerOnly, failure)) {
         if (error)
             *error = QStringLiteral("cannot create shared memory %1: %2")
-                         .arg(QString::fromStdString(dataName), QString::fromStdString(failure));
+                         .arg(QString::fromStdString(m_dataName), QString::fromStdString(failure));
         return false;
     }
     try {
-        infoObject = std::make_unique<bip::shared_memory_object>(bip::create_only, infoName.c_str(),
+        m_infoObject = std::make_unique<bip::shared_memory_object>(bip::create_only, m_infoName.c_str(),
                                                                  bip::read_write, ownerOnly);
-        infoObject->truncate(sizeof(ChannelInfo));
-        dataObject = std::make_unique<bip::shared_memory_object>(bip::create_only, dataName.c_str(),
+        m_infoObject->truncate(sizeof(ChannelInfo));
+        m_dataObject = std::make_unique<bip::shared_memory_object>(bip::create_only, m_dataName.c_str(),
                                                                  bip::read_write, ownerOnly);
-        dataObject->truncate(static_cast<bip::offset_t>(dataSize + GuardSize));
-        infoRegion = std::make_unique<bip::mapped_region>(*infoObject, bip::read_write);
-        dataRegion = std::make_unique<bip::mapped_region>(*dataObject, bip::read_write);
+        m_dataObject->truncate(static_cast<bip::offset_t>(dataSize + GuardSize));
+        m_infoRegion = std::make_unique<bip::mapped_region>(*m_infoObject, bip::read_write);
+        m_dataRegion = std::make_unique<bip::mapped_region>(*m_dataObject, bip::read_write);
     } catch (const std::exception &e) {
         if (error)
             *error = QStringLiteral("cannot create shared memory %1: %2")
-                         .arg(QString::fromStdString(dataName), QString::fromUtf8(e.what()));
+                         .arg(QString::fromStdString(m_dataName), QString::fromUtf8(e.what()));
         return false;
     }
-    payloadSize = dataSize;
-    payload = static_cast<unsigned char *>(dataRegion->get_address());
-    infoWords = static_cast<ChannelInfo *>(infoRegion->get_address());
+    m_payloadSize = dataSize;
+    m_payload = static_cast<unsigned char *>(m_dataRegion->get_address());
+    m_infoWords = static_cast<ChannelInfo *>(m_infoRegion->get_address());
     std::memset(guard(), GuardByte, GuardSize);
-    infoWords->dataSize = dataSize;
-    ChannelLock::initialize(infoWords);
+    m_infoWords->dataSize = dataSize;
+    ChannelLock::initialize(m_infoWords);
     return true;
 }
 
 void HostChannel::remove()
 {
-    dataRegion.reset();
-    infoRegion.reset();
-    dataObject.reset();
-    infoObject.reset();
-    payload = nullptr;
-    infoWords = nullptr;
-    removeNamed(dataName);
+    m_dataRegion.reset();
+    m_infoRegion.reset();
+    m_dataObject.reset();
+    m_infoObject.reset();
+    m_payload = nullptr;
+    m_infoWords = nullptr;
+    removeNamed(m_dataName);
 }
 
 bool HostChannel::removeNamed(const std::string &name)
@@ -79,18 +79,18 @@ bool HostChannel::removeNamed(const std::string &name)
 
 bool HostChannel::tryLock()
 {
-    return ChannelLock::tryLock(infoWords) == ChannelLock::Acquired;
+    return ChannelLock::tryLock(m_infoWords) == ChannelLock::Acquired;
 }
 
 void HostChannel::unlock()
 {
-    ChannelLock::unlock(infoWords);
+    ChannelLock::unlock(m_infoWords);
 }
 
 bool HostChannel::isHeldByOther() const
 {
-    if (!ChannelLock::isHeld(infoWords))
+    if (!ChannelLock::isHeld(m_infoWords))
         return false;
-    const auto &owner = reinterpret_cast<const std::atomic<uint32_t> &>(infoWords->lockOwner);
+    const auto &owner = reinterpret_cast<const std::atomic<uint32_t> &>(m_infoWords->lockOwner);
     return owner.load(std::memory_order_acquire) != currentThreadId();
 }

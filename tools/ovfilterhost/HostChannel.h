@@ -29,11 +29,11 @@ public:
     // Removes both objects of a channel by name; true when at least one existed.
     static bool removeNamed(const std::string &name);
 
-    const std::string &name() const { return dataName; }
-    unsigned char *data() const { return payload; }
-    unsigned char *guard() const { return payload + payloadSize; }
-    uint64_t dataSize() const { return payloadSize; }
-    ChannelInfo *info() const { return infoWords; }
+    const std::string &name() const { return m_dataName; }
+    unsigned char *data() const { return m_payload; }
+    unsigned char *guard() const { return m_payload + m_payloadSize; }
+    uint64_t dataSize() const { return m_payloadSize; }
+    ChannelInfo *info() const { return m_infoWords; }
 
     bool tryLock();
     void unlock();
@@ -41,15 +41,15 @@ public:
     bool isHeldByOther() const;
 
 private:
-    std::string dataName;
-    std::string infoName;
-    uint64_t payloadSize = 0;
-    unsigned char *payload = nullptr;
-    ChannelInfo *infoWords = nullptr;
-    std::unique_ptr<boost::interprocess::shared_memory_object> infoObject;
-    std::unique_ptr<boost::interprocess::shared_memory_object> dataObject;
-    std::unique_ptr<boost::interprocess::mapped_region> infoRegion;
-    std::unique_ptr<boost::interprocess::mapped_region> dataRegion;
+    std::string m_dataName;
+    std::string m_infoName;
+    uint64_t m_payloadSize = 0;
+    unsigned char *m_payload = nullptr;
+    ChannelInfo *m_infoWords = nullptr;
+    std::unique_ptr<boost::interprocess::shared_memory_object> m_infoObject;
+    std::unique_ptr<boost::interprocess::shared_memory_object> m_dataObject;
+    std::unique_ptr<boost::interprocess::mapped_region> m_infoRegion;
+    std::unique_ptr<boost::interprocess::mapped_region> m_dataRegion;
 };
 
 #endif // HOSTCHANNEL_H
