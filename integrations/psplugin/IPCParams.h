@@ -6,6 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+// The record's `status` once the application is done with it, as the filter module reads it.
+enum RecordStatus : uint8_t {
+    StatusImageSaved = 0,   // a processed image was written into the planes
+    StatusNoImageSaved = 1, // the run ended without a saved image
+    StatusFailed = 2,       // failure; the text is in errorMessage
+};
+
+// The application's exit code after a failure. Together with the record, when it is mapped, it
+// is the filter module's only report of such an end.
+enum FatalExit : int { FatalExitCode = -1 };
+
 // The record of the param channel, shared with the host's filter module. Little-endian, natural
 // alignment; the filter module is built separately, so the layout is checked field by field.
 struct IPCParams

@@ -1,6 +1,7 @@
 #include "PSPluginData.h"
 
 #include "ChannelQtLog.h"
+#include "ChannelResult.h"
 #include "PSHostTable.h"
 #include "SharedMemoryChannel.h"
 #include "SharedMemoryFaults.h"
@@ -54,7 +55,7 @@ QString fromField(const char *field, std::size_t fieldSize)
 {
     std::fflush(stdout);
     std::fflush(stderr);
-    std::_Exit(-1);
+    std::_Exit(FatalExitCode);
 }
 
 // The channels stay mapped until the process ends, past the back end's own life (closing one
@@ -80,7 +81,7 @@ void watchForTruncation(const SharedMemoryChannel<Payload> *channel)
 template <typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
-    while (channel->tryLock() != 0) {
+    while (channel->tryLock() != ChannelOk) {
     }
 }
 
@@ -116,7 +117,7 @@ PSPluginData::PSPluginData()
 
     // A param object too small for the record is as unusable as a missing one: nothing may be
     // written into it.
-    if (m_paramChannel->open() != 0 || m_paramChannel->size() < sizeof(IPCParams)
+    if (m_paramChannel->open() != ChannelOk || m_paramChannel->size() < sizeof(IPCParams)
         || m_paramChannel->mappedSize() < sizeof(IPCParams)) {
         qCritical() << "Failed to open shared memory for params";
         endProcess();
@@ -125,7 +126,7 @@ PSPluginData::PSPluginData()
     watchForTruncation(m_paramChannel);
 
     for (int k = 0; k < 3; ++k) {
-        if (m_planeChannels[k]->open() != 0)
+        if (m_planeChannels[k]->open() != ChannelOk)
             reportFailure(PlaneOpenFailures[k]);
         watchForTruncation(m_planeChannels[k]);
     }
@@ -150,7 +151,7 @@ void PSPluginData::identifyHost()
 
 void PSPluginData::reportFailure(const char *message)
 {
-    m_record->status = 2;
+    m_record->status = StatusFailed;
     std::memset(m_record->errorMessage, 0, sizeof(m_record->errorMessage));
     std::strncpy(m_record->errorMessage, message, sizeof(m_record->errorMessage) - 1);
     qCritical() << message;
@@ -163,7 +164,7 @@ void PSPluginData::start()
 
     if (m_record->hasMask != 0) {
         m_maskChannel = keptForProcess(new SharedMemoryChannel<uint16_t>(MaskChannelName, 0));
-        if (m_maskChannel->open() != 0)
+        if (m_maskChannel->open() != ChannelOk)
             reportFailure("Failed to open shared memory for mask channel");
         watchForTruncation(m_maskChannel);
         spinUntilLocked(m_maskChannel);
@@ -181,12 +182,12 @@ void PSPluginData::start()
 
     checkPlaneGeometry();
     for (int k = 0; k < 3; ++k) {
-        if (m_planeChannels[k]->verify() != 0)
+        if (m_planeChannels[k]->verify() != ChannelOk)
             reportFailure(VerifyFailMessage);
     }
 
     SharedMemoryChannel<char> iccChannel(IccChannelName, 0);
-    if (iccChannel.open() != 0)
+    if (iccChannel.open() != ChannelOk)
         reportFailure("Failed to open shared memory for ICC profile");
     checkIccGeometry(iccChannel.mappedSize());
     if (m_record->iccProfileSize != 0)
@@ -234,7 +235,7 @@ void PSPluginData::cleanup()
             m_maskChannel->unlock();
     }
     if (!m_imageWasSaved.load())
-        m_record->status = 1;
+        m_record->status = StatusNoImageSaved;
     m_paramChannel->unlock();
 }
 
@@ -380,7 +381,7 @@ void PSPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QStr
     if ((channels == 4 && !m_maskData) || (channels == 3 && m_maskData))
         reportChannelMismatch(channels);
 
-    m_record->status = 0;
+    m_record->status = StatusImageSaved;
     m_imageWasSaved = true;
     Q_EMIT imageSaved(outputPath);
 }

@@ -4,6 +4,7 @@
 #include "ChannelInfo.h"
 #include "ChannelLock.h"
 #include "ChannelLog.h"
+#include "ChannelResult.h"
 
 #include <boost/interprocess/mapped_region.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
@@ -20,16 +21,6 @@ template <typename Payload>
 class SharedMemoryChannel
 {
 public:
-    enum Code : int32_t {
-        Ok = 0,
-        Busy = 1,
-        NotOpen = -1001,
-        UnlockFailed = -1002,
-        AlreadyOpen = -1003,
-        GuardDamaged = -1005,
-        OpenFailed = -1006,
-    };
-
     static constexpr std::size_t GuardSize = 16;
     static constexpr unsigned char GuardByte = 0x08;
 
@@ -51,7 +42,7 @@ public:
                           "Opening shmInfoName " + m_shmInfoName + " shmDataName " + m_shmDataName);
         if (m_infoObject) {
             ChannelLog::write(ChannelLog::Level::Warning, "Already opened");
-            return AlreadyOpen;
+            return ChannelAlreadyOpen;
         }
         using namespace boost::interprocess;
         std::unique_ptr<shared_memory_object> info;
@@ -61,7 +52,7 @@ public:
             dataObj = std::make_unique<shared_memory_object>(open_only, m_shmDataName.c_str(), read_write);
         } catch (const std::exception &e) {
             logOpenFailure(e.what());
-            return OpenFailed;
+            return ChannelOpenFailed;
         }
         // Mapping failures are not the named objects' absence, but they leave nothing usable
         // either; they are reported the same way rather than escaping as exceptions.
@@ -72,11 +63,11 @@ public:
             dataMap = std::make_unique<mapped_region>(*dataObj, read_write);
         } catch (const std::exception &e) {
             logOpenFailure(e.what());
-            return OpenFailed;
+            return ChannelOpenFailed;
         }
         if (infoMap->get_size() < ChannelInfoMinimumSize) {
             logOpenFailure("info object too small: " + std::to_string(infoMap->get_size()));
-            return OpenFailed;
+            return ChannelOpenFailed;
         }
         m_infoObject = std::move(info);
         m_dataObject = std::move(dataObj);
@@ -85,26 +76,26 @@ public:
         m_payload = static_cast<Payload *>(m_dataRegion->get_address());
         m_infoPointer = static_cast<ChannelInfo *>(m_infoRegion->get_address());
         m_payloadSize = m_infoPointer->dataSize;
-        return Ok;
+        return ChannelOk;
     }
 
     int32_t tryLock()
     {
         if (!m_infoObject)
-            return NotOpen;
-        return ChannelLock::tryLock(m_infoPointer) == ChannelLock::Acquired ? Ok : Busy;
+            return ChannelNotOpen;
+        return ChannelLock::tryLock(m_infoPointer) == ChannelLock::Acquired ? ChannelOk : ChannelLockHeld;
     }
 
     int32_t unlock()
     {
         if (!m_infoObject)
-            return NotOpen;
+            return ChannelNotOpen;
         try {
             ChannelLock::unlock(m_infoPointer);
         } catch (...) {
-            return UnlockFailed;
+            return ChannelUnlockFailed;
         }
-        return Ok;
+        return ChannelOk;
     }
 
     // A payload size that reaches past the mapping counts as a damaged guard: the guard is
@@ -112,13 +103,13 @@ public:
     int32_t verify() const
     {
         if (!m_dataRegion || m_payloadSize > mappedSize() || mappedSize() - m_payloadSize < GuardSize)
-            return GuardDamaged;
+            return ChannelGuardDamaged;
         const auto *guard = reinterpret_cast<const unsigned char *>(m_payload) + m_payloadSize;
         for (std::size_t i = 0; i < GuardSize; ++i) {
             if (guard[i] != GuardByte)
-                return GuardDamaged;
+                return ChannelGuardDamaged;
         }
-        return Ok;
+        return ChannelOk;
     }
 
     Payload *data() const { return m_payload; }
@@ -142,7 +133,7 @@ public:
         m_dataObject.reset();
         m_payload = nullptr;
         m_infoPointer = nullptr;
-        return Ok;
+        return ChannelOk;
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "SharedMemoryFaults.h"
 
+#include "IPCParams.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -36,7 +38,7 @@ void onBusError(int signalNumber, siginfo_t *info, void *)
     if (fault && watched(reinterpret_cast<std::uintptr_t>(info->si_addr))) {
         static const char message[] = "Shared memory of the filter module was cut short while in use; ending\n";
         [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof(message) - 1);
-        ::_exit(-1);
+        ::_exit(FatalExitCode);
     }
     // Not ours: the default action, as if there were no handler. A fault repeats the access on
     // return and ends the process there.

@@ -384,7 +384,7 @@ void tst_PSImageTransfer::saveRefusals()
     QCOMPARE(planeBytes(session->plane(0)) + planeBytes(session->plane(2)) + planeBytes(*session->mask()), before);
     QCOMPARE(int(session->record()->status), int(FilterHostSession::UntouchedStatus));
     backEnd->cleanup();
-    QCOMPARE(int(session->record()->status), 1);
+    QCOMPARE(int(session->record()->status), int(StatusNoImageSaved));
 }
 
 void tst_PSImageTransfer::loadDebugLines_data()

@@ -107,7 +107,7 @@ void tst_PSPluginLifecycle::runWithoutSave()
     QCOMPARE(event, (QJsonObject{{"signature", signature}, {"version", versionText}, {"processName", processName}}));
 
     const bool released = runnerOption != QLatin1String("--skip-cleanup");
-    QCOMPARE(int(session->record()->status), released ? 1 : int(FilterHostSession::UntouchedStatus));
+    QCOMPARE(int(session->record()->status), released ? int(StatusNoImageSaved) : int(FilterHostSession::UntouchedStatus));
     QCOMPARE(session->param().tryLock(), released);
     for (int k = 0; k < 3; ++k)
         QCOMPARE(session->plane(k).tryLock(), released);
@@ -141,7 +141,7 @@ void tst_PSPluginLifecycle::waitsUntilTheModuleReleasesTheRecord()
     const ProcessResult result = collect(runner);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.values.value("hostDisplayName"), QStringLiteral("Adobe Photoshop"));
-    QCOMPARE(int(session->record()->status), 1);
+    QCOMPARE(int(session->record()->status), int(StatusNoImageSaved));
 }
 
 void tst_PSPluginLifecycle::malformedHandOver_data()
@@ -167,11 +167,11 @@ void tst_PSPluginLifecycle::malformedHandOver()
     const ProcessResult result = run(binPath("psbackendrunner"), {QStringLiteral("--load-and-save")});
     QCOMPARE(result.exitCode, expected.exitCode);
     QCOMPARE(int(session->record()->status), int(expected.status));
-    QCOMPARE(session->hostErrorMessage(), expected.status == 2 ? QString::fromLatin1(expected.log) : QString());
+    QCOMPARE(session->hostErrorMessage(), expected.status == StatusFailed ? QString::fromLatin1(expected.log) : QString());
     QVERIFY2(result.standardError.contains(QLatin1String(expected.log)), qPrintable(result.standardError));
     // A fatal end releases nothing: once the back end holds the record, the module sees it
     // locked by the dead process. The record and the planes are opened before the lock is taken.
-    QCOMPARE(session->param().isHeldByOther(), expected.status == 2 && kind >= HostCorruption::MissingMask);
+    QCOMPARE(session->param().isHeldByOther(), expected.status == StatusFailed && kind >= HostCorruption::MissingMask);
 }
 
 void tst_PSPluginLifecycle::shortRecordIsNeverWritten()
@@ -184,7 +184,7 @@ void tst_PSPluginLifecycle::shortRecordIsNeverWritten()
     const QByteArray written(reinterpret_cast<const char *>(shortRecord.data()), 1000);
     shortRecord.remove();
     QCOMPARE(written, QByteArray(1000, '\0'));
-    QCOMPARE(result.exitCode, 255);
+    QCOMPARE(result.exitCode, HostCorruption::FatalExitSeen);
     QVERIFY(result.standardError.contains(QStringLiteral("Failed to open shared memory for params")));
 }
 

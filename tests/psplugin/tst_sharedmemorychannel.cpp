@@ -4,6 +4,7 @@
 
 #include "ChannelLock.h"
 #include "ChannelQtLog.h"
+#include "ChannelResult.h"
 #include "HostChannel.h"
 #include "SharedMemoryChannel.h"
 #include "ThreadId.h"
@@ -44,13 +45,13 @@ void tst_SharedMemoryChannel::recursiveLockingAndUnlockFromAnotherThread()
     const auto host = createHostChannel("recursive");
     QVERIFY(host);
     SharedMemoryChannel<char> channel(host->name(), 0);
-    QCOMPARE(channel.open(), 0);
+    QCOMPARE(channel.open(), ChannelOk);
     ChannelInfo *info = host->info();
-    QCOMPARE(channel.tryLock(), 0);
-    QCOMPARE(channel.tryLock(), 0);
+    QCOMPARE(channel.tryLock(), ChannelOk);
+    QCOMPARE(channel.tryLock(), ChannelOk);
     QCOMPARE(info->lockCount, 2u);
     QCOMPARE(info->lockOwner, currentThreadId());
-    QCOMPARE(channel.unlock(), 0);
+    QCOMPARE(channel.unlock(), ChannelOk);
     QCOMPARE(info->lockWord, 1u);
 
     // Another thread is another owner: busy for it, yet its unlock releases the lock.
@@ -61,8 +62,8 @@ void tst_SharedMemoryChannel::recursiveLockingAndUnlockFromAnotherThread()
         otherUnlock = channel.unlock();
     });
     other.join();
-    QCOMPARE(otherTryLock, 1);
-    QCOMPARE(otherUnlock, 0);
+    QCOMPARE(otherTryLock, ChannelLockHeld);
+    QCOMPARE(otherUnlock, ChannelOk);
     QCOMPARE(info->lockWord, 0u);
     QCOMPARE(info->lockOwner, ChannelInfo::NoOwner);
     host->remove();
@@ -74,8 +75,8 @@ void tst_SharedMemoryChannel::countOverflowRaisesBoostsError()
     const auto host = createHostChannel("overflow");
     QVERIFY(host);
     SharedMemoryChannel<char> channel(host->name(), 0);
-    QCOMPARE(channel.open(), 0);
-    QCOMPARE(channel.tryLock(), 0);
+    QCOMPARE(channel.open(), ChannelOk);
+    QCOMPARE(channel.tryLock(), ChannelOk);
     ChannelInfo *info = host->info();
     info->lockCount = 0xFFFFFFFFu;
     QString what;
@@ -87,7 +88,7 @@ void tst_SharedMemoryChannel::countOverflowRaisesBoostsError()
     QCOMPARE(what, QStringLiteral("boost::interprocess::spin_recursive_mutex recursive lock overflow"));
     QCOMPARE(info->lockCount, 0xFFFFFFFFu);
     info->lockCount = 1;
-    QCOMPARE(channel.unlock(), 0);
+    QCOMPARE(channel.unlock(), ChannelOk);
     host->remove();
 }
 
@@ -106,9 +107,9 @@ void tst_SharedMemoryChannel::closeRemovesBothObjects()
     {
         SharedMemoryChannel<char> channel(host->name(), 0);
         if (openFirst)
-            QCOMPARE(channel.open(), 0);
-        QCOMPARE(channel.close(), 0);
-        QCOMPARE(channel.tryLock(), -1001);
+            QCOMPARE(channel.open(), ChannelOk);
+        QCOMPARE(channel.close(), ChannelOk);
+        QCOMPARE(channel.tryLock(), ChannelNotOpen);
     }
     QVERIFY(!HostChannel::removeNamed(host->name()));
 }

@@ -105,7 +105,7 @@ bool FilterHostRun::startApplication()
 
 // The application takes the param lock in its constructor and gives it back in cleanup(); the
 // record is final once this side can take the lock again. A program that ends first has either
-// failed (status 2) or crashed.
+// failed (StatusFailed) or crashed.
 bool FilterHostRun::waitForHandBack()
 {
     QElapsedTimer timer;
@@ -170,7 +170,7 @@ int FilterHostRun::finish(bool handedBack)
 {
     const int status = m_session.record()->status;
     const QString message = m_session.hostErrorMessage();
-    if (status == 2) {
+    if (status == StatusFailed) {
         printErr(QStringLiteral("the application failed: %1").arg(message));
         printSummary(status, message, QString());
         return Failed;
@@ -189,10 +189,10 @@ int FilterHostRun::finish(bool handedBack)
             || file.write(QJsonDocument(m_session.readSettings()).toJson()) < 0)
             return fail(UsageError, QStringLiteral("cannot write %1").arg(m_options.settingsOut));
     }
-    if (status == 0 && !HostImageCodec::writeFile(m_options.outputImage, m_session.readImage(), &error))
+    if (status == StatusImageSaved && !HostImageCodec::writeFile(m_options.outputImage, m_session.readImage(), &error))
         return fail(UsageError, error);
-    printSummary(status, message, status == 0 ? m_options.outputImage : QString());
-    return status == 0 ? Delivered : NotDelivered;
+    printSummary(status, message, status == StatusImageSaved ? m_options.outputImage : QString());
+    return status == StatusImageSaved ? Delivered : NotDelivered;
 }
 
 bool FilterHostRun::refuse(const QString &message)

@@ -1,6 +1,8 @@
 #ifndef HOSTCORRUPTION_H
 #define HOSTCORRUPTION_H
 
+#include "IPCParams.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -41,15 +43,18 @@ public:
         UnterminatedSettings
     };
 
+    // FatalExitCode as a POSIX parent sees it: the low eight bits.
+    static constexpr int FatalExitSeen = FatalExitCode & 0xFF;
+
     // How the application ends on a hand-over with one kind of damage (image with a mask).
     struct Expectation
     {
         const char *name;  // on the command line
         Kind kind;
-        uint8_t status;    // left in the record; 255: the record was never touched
+        uint8_t status;    // left in the record; UntouchedStatus: the record was never touched
         const char *log;   // the application's critical log line; the record's error message
-                           // too when status is 2
-        int exitCode;      // of the application; 255 for its fatal end
+                           // too when status is StatusFailed
+        int exitCode;      // of the application; FatalExitSeen for its fatal end
     };
 
     // Every kind, in the order of Kind.
