@@ -77,6 +77,50 @@ value may be a string (stored as it is) or an object/array (stored as compact JS
 every text field is a string, and "settingsWritten" gives the block's written flag.
 )";
 
+// The options of the command line, in the order the help lists them.
+struct CommandLineOptions
+{
+    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    const QCommandLineOption signature{QStringLiteral("signature"), QStringLiteral("Host signature, 4 characters in reading order (default 8BIM)."), QStringLiteral("SIG"), QStringLiteral("8BIM")};
+    const QCommandLineOption processName{QStringLiteral("process-name"), QStringLiteral("Host executable name (default Photoshop.exe)."), QStringLiteral("NAME"), QStringLiteral("Photoshop.exe")};
+    const QCommandLineOption hostVersion{QStringLiteral("host-version"), QStringLiteral("Host version MAJOR.MINOR.PATCH (default 24.1.0)."), QStringLiteral("VERSION"), QStringLiteral("24.1.0")};
+    const QCommandLineOption runMode{QStringLiteral("run-mode"), QStringLiteral("Run mode byte, 0 = silent (default 1)."), QStringLiteral("N"), QStringLiteral("1")};
+    const QCommandLineOption gray{QStringLiteral("gray"), QStringLiteral("Send a gray image (colour input is converted).")};
+    const QCommandLineOption noMask{QStringLiteral("no-mask"), QStringLiteral("Send no mask plane even if the input has alpha.")};
+    const QCommandLineOption icc{QStringLiteral("icc"), QStringLiteral("ICC profile file to send."), QStringLiteral("FILE")};
+    const QCommandLineOption settingsIn{QStringLiteral("settings-in"), QStringLiteral("Fill the settings block from this JSON object."), QStringLiteral("FILE")};
+    const QCommandLineOption settingsOut{QStringLiteral("settings-out"), QStringLiteral("Write the returned settings block as JSON."), QStringLiteral("FILE")};
+    const QCommandLineOption rowPadding{QStringLiteral("row-padding"), QStringLiteral("Unused bytes behind each plane row (default 0)."), QStringLiteral("BYTES"), QStringLiteral("0")};
+    const QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the program (default 300)."), QStringLiteral("SECONDS"), QStringLiteral("300")};
+    const QCommandLineOption corrupt{QStringLiteral("corrupt"), QStringLiteral("Damage the hand-over (see above); repeatable."), QStringLiteral("KIND")};
+    const QCommandLineOption keepLocks{QStringLiteral("keep-locks"), QStringLiteral("Never let go of the locks (see above).")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {help, signature, processName, hostVersion, runMode, gray, noMask, icc, settingsIn,
+                settingsOut, rowPadding, timeout, corrupt, keepLocks};
+    }
+};
+
+// Everything after the first "--" is the program to start and its arguments; what comes before
+// stays in `arguments`.
+QStringList takeProgram(QStringList *arguments)
+{
+    const qsizetype separator = arguments->indexOf(QStringLiteral("--"));
+    if (separator < 0)
+        return QStringList();
+    const QStringList program = arguments->mid(separator + 1);
+    *arguments = arguments->mid(0, separator);
+    return program;
+}
+
+void printHelp(const QCommandLineParser &parser)
+{
+    std::fputs(HelpText, stdout);
+    std::fputs("\n", stdout);
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+}
+
 bool parseVersion(const QString &text, HostSetup *setup)
 {
     const QRegularExpression pattern(QStringLiteral("^(-?\\d+)\\.(-?\\d+)\\.(-?\\d+)$"));
@@ -87,6 +131,67 @@ bool parseVersion(const QString &text, HostSetup *setup)
     setup->versionMinor = match.captured(2).toInt();
     setup->versionPatch = match.captured(3).toInt();
     return true;
+}
+
+bool refuse(const QString &text, QString *problem)
+{
+    *problem = text;
+    return false;
+}
+
+// What the record tells the application about the host and the run.
+bool readSetup(const QCommandLineParser &parser, const CommandLineOptions &options, HostSetup *setup, QString *problem)
+{
+    setup->signature = parser.value(options.signature);
+    setup->processName = parser.value(options.processName);
+    if (setup->signature.size() != 4)
+        return refuse(QStringLiteral("--signature needs exactly 4 characters"), problem);
+    if (!parseVersion(parser.value(options.hostVersion), setup))
+        return refuse(QStringLiteral("--host-version needs MAJOR.MINOR.PATCH"), problem);
+    bool ok = false;
+    const int mode = parser.value(options.runMode).toInt(&ok);
+    if (!ok || mode < 0 || mode > 255)
+        return refuse(QStringLiteral("--run-mode needs a number from 0 to 255"), problem);
+    setup->runMode = uint8_t(mode);
+    setup->rowPadding = parser.value(options.rowPadding).toUInt(&ok);
+    if (!ok || setup->rowPadding > 4096)
+        return refuse(QStringLiteral("--row-padding needs a number from 0 to 4096"), problem);
+    return true;
+}
+
+bool readCorruptions(const QStringList &names, QList<HostCorruption::Kind> *kinds, QString *problem)
+{
+    for (const QString &name : names) {
+        HostCorruption::Kind kind;
+        if (!HostCorruption::fromName(name, &kind))
+            return refuse(QStringLiteral("--corrupt needs one of: %1").arg(HostCorruption::names().join(QStringLiteral(", "))),
+                          problem);
+        *kinds << kind;
+    }
+    return true;
+}
+
+// The run that the command line asks for: the images, the program, the host and the faults.
+bool readRun(const QCommandLineParser &parser, const CommandLineOptions &options, const QStringList &program,
+             FilterHostOptions *run, QString *problem)
+{
+    run->inputImage = parser.positionalArguments().at(0);
+    run->outputImage = parser.positionalArguments().at(1);
+    run->program = program.first();
+    run->programArgs = program.mid(1);
+    run->iccFile = parser.value(options.icc);
+    run->settingsIn = parser.value(options.settingsIn);
+    run->settingsOut = parser.value(options.settingsOut);
+    run->gray = parser.isSet(options.gray);
+    run->noMask = parser.isSet(options.noMask);
+    if (!readSetup(parser, options, &run->setup, problem))
+        return false;
+    bool ok = false;
+    run->timeoutSeconds = parser.value(options.timeout).toInt(&ok);
+    if (!ok || run->timeoutSeconds <= 0)
+        return refuse(QStringLiteral("--timeout needs a positive number of seconds"), problem);
+    run->keepLocks = parser.isSet(options.keepLocks);
+    return readCorruptions(parser.values(options.corrupt), &run->corruptions, problem);
 }
 
 int usageError(const QString &message)
@@ -101,81 +206,30 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments();
-    const qsizetype separator = arguments.indexOf(QStringLiteral("--"));
-    const QStringList programPart = separator >= 0 ? arguments.mid(separator + 1) : QStringList();
-    if (separator >= 0)
-        arguments = arguments.mid(0, separator);
+    const QStringList program = takeProgram(&arguments);
 
+    const CommandLineOptions options;
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Stand-in for the host editor's filter module."));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
-    const QCommandLineOption signature(QStringLiteral("signature"), QStringLiteral("Host signature, 4 characters in reading order (default 8BIM)."), QStringLiteral("SIG"), QStringLiteral("8BIM"));
-    const QCommandLineOption processName(QStringLiteral("process-name"), QStringLiteral("Host executable name (default Photoshop.exe)."), QStringLiteral("NAME"), QStringLiteral("Photoshop.exe"));
-    const QCommandLineOption hostVersion(QStringLiteral("host-version"), QStringLiteral("Host version MAJOR.MINOR.PATCH (default 24.1.0)."), QStringLiteral("VERSION"), QStringLiteral("24.1.0"));
-    const QCommandLineOption runMode(QStringLiteral("run-mode"), QStringLiteral("Run mode byte, 0 = silent (default 1)."), QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption gray(QStringLiteral("gray"), QStringLiteral("Send a gray image (colour input is converted)."));
-    const QCommandLineOption noMask(QStringLiteral("no-mask"), QStringLiteral("Send no mask plane even if the input has alpha."));
-    const QCommandLineOption icc(QStringLiteral("icc"), QStringLiteral("ICC profile file to send."), QStringLiteral("FILE"));
-    const QCommandLineOption settingsIn(QStringLiteral("settings-in"), QStringLiteral("Fill the settings block from this JSON object."), QStringLiteral("FILE"));
-    const QCommandLineOption settingsOut(QStringLiteral("settings-out"), QStringLiteral("Write the returned settings block as JSON."), QStringLiteral("FILE"));
-    const QCommandLineOption rowPadding(QStringLiteral("row-padding"), QStringLiteral("Unused bytes behind each plane row (default 0)."), QStringLiteral("BYTES"), QStringLiteral("0"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the program (default 300)."), QStringLiteral("SECONDS"), QStringLiteral("300"));
-    const QCommandLineOption corrupt(QStringLiteral("corrupt"), QStringLiteral("Damage the hand-over (see above); repeatable."), QStringLiteral("KIND"));
-    const QCommandLineOption keepLocks(QStringLiteral("keep-locks"), QStringLiteral("Never let go of the locks (see above)."));
-    parser.addOptions({help, signature, processName, hostVersion, runMode, gray, noMask, icc, settingsIn,
-                       settingsOut, rowPadding, timeout, corrupt, keepLocks});
+    parser.addOptions(options.all());
     parser.addPositionalArgument(QStringLiteral("INPUT_IMAGE"), QStringLiteral("Image sent to the program."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_IMAGE"), QStringLiteral("Where the delivered image is written."));
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        std::fputs(HelpText, stdout);
-        std::fputs("\n", stdout);
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    if (parser.isSet(options.help)) {
+        printHelp(parser);
         return 0;
     }
     if (parser.positionalArguments().size() != 2)
         return usageError(QStringLiteral("expected INPUT_IMAGE and OUTPUT_IMAGE before --"));
-    if (programPart.isEmpty())
+    if (program.isEmpty())
         return usageError(QStringLiteral("expected -- PROGRAM [ARGS...]"));
+    FilterHostOptions run;
+    QString problem;
+    if (!readRun(parser, options, program, &run, &problem))
+        return usageError(problem);
 
-    FilterHostOptions options;
-    options.inputImage = parser.positionalArguments().at(0);
-    options.outputImage = parser.positionalArguments().at(1);
-    options.program = programPart.first();
-    options.programArgs = programPart.mid(1);
-    options.iccFile = parser.value(icc);
-    options.settingsIn = parser.value(settingsIn);
-    options.settingsOut = parser.value(settingsOut);
-    options.gray = parser.isSet(gray);
-    options.noMask = parser.isSet(noMask);
-    options.setup.signature = parser.value(signature);
-    options.setup.processName = parser.value(processName);
-    if (options.setup.signature.size() != 4)
-        return usageError(QStringLiteral("--signature needs exactly 4 characters"));
-    if (!parseVersion(parser.value(hostVersion), &options.setup))
-        return usageError(QStringLiteral("--host-version needs MAJOR.MINOR.PATCH"));
-    bool ok = false;
-    const int mode = parser.value(runMode).toInt(&ok);
-    if (!ok || mode < 0 || mode > 255)
-        return usageError(QStringLiteral("--run-mode needs a number from 0 to 255"));
-    options.setup.runMode = uint8_t(mode);
-    options.setup.rowPadding = parser.value(rowPadding).toUInt(&ok);
-    if (!ok || options.setup.rowPadding > 4096)
-        return usageError(QStringLiteral("--row-padding needs a number from 0 to 4096"));
-    options.timeoutSeconds = parser.value(timeout).toInt(&ok);
-    if (!ok || options.timeoutSeconds <= 0)
-        return usageError(QStringLiteral("--timeout needs a positive number of seconds"));
-
-    options.keepLocks = parser.isSet(keepLocks);
-    for (const QString &name : parser.values(corrupt)) {
-        HostCorruption::Kind kind;
-        if (!HostCorruption::fromName(name, &kind))
-            return usageError(QStringLiteral("--corrupt needs one of: %1").arg(HostCorruption::names().join(QStringLiteral(", "))));
-        options.corruptions << kind;
-    }
-
-    FilterHostRun run(options);
-    return run.run();
+    FilterHostRun hostRun(run);
+    return hostRun.run();
 }
