@@ -23,6 +23,18 @@ void fillWithoutNul(char *field, std::size_t size, const char *pattern)
         field[i] = pattern[i % length];
 }
 
+// The guard moves with the size, so only the geometry check can notice.
+void shortenPlanes(FilterHostSession &session)
+{
+    const uint32_t rowBytes = session.record()->rowBytes;
+    for (int k = 0; k < 3; ++k) {
+        HostChannel &plane = session.plane(k);
+        const uint64_t shorter = plane.dataSize() - rowBytes;
+        plane.info()->dataSize = shorter;
+        std::memset(plane.data() + shorter, HostChannel::GuardByte, HostChannel::GuardSize);
+    }
+}
+
 } // namespace
 
 const std::vector<HostCorruption::Expectation> &HostCorruption::catalogue()
@@ -82,32 +94,42 @@ bool HostCorruption::apply(const QList<Kind> &kinds, FilterHostSession &session,
     return true;
 }
 
+// A kind damages one of three things: the names of a channel, what a channel's own objects say
+// (its guard, its payload size), or the record.
 bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *error)
 {
-    IPCParams *record = session.record();
+    if ((kind == MissingMask || kind == ShortMask) && !session.mask()) {
+        *error = QStringLiteral("--corrupt %1 needs an input image with alpha").arg(names().at(kind));
+        return false;
+    }
+    if (HostChannel *channel = channelToRemove(kind, session))
+        removeNames(*channel);
+    damageChannel(kind, session);
+    damageRecord(kind, *session.record(), session.icc());
+    return true;
+}
+
+HostChannel *HostCorruption::channelToRemove(Kind kind, FilterHostSession &session)
+{
     switch (kind) {
     case MissingParam:
-        removeNames(session.param());
-        break;
+        return &session.param();
     case MissingPlane0:
     case MissingPlane1:
     case MissingPlane2:
-        removeNames(session.plane(kind - MissingPlane0));
-        break;
+        return &session.plane(kind - MissingPlane0);
     case MissingMask:
-    case ShortMask:
-        if (!session.mask()) {
-            *error = QStringLiteral("--corrupt %1 needs an input image with alpha").arg(names().at(kind));
-            return false;
-        }
-        if (kind == MissingMask)
-            removeNames(*session.mask());
-        else
-            session.mask()->info()->dataSize -= 2;
-        break;
+        return session.mask();
     case MissingIcc:
-        removeNames(session.icc());
-        break;
+        return &session.icc();
+    default:
+        return nullptr;
+    }
+}
+
+void HostCorruption::damageChannel(Kind kind, FilterHostSession &session)
+{
+    switch (kind) {
     case DamagedGuard0:
     case DamagedGuard1:
     case DamagedGuard2:
@@ -116,42 +138,48 @@ bool HostCorruption::applyOne(Kind kind, FilterHostSession &session, QString *er
     case GuardPastMapping:
         session.plane(1).info()->dataSize = uint64_t(1) << 40;
         break;
-    case ShortRows:
-        record->rowBytes = record->width * 2 - 2;
-        break;
-    case OddRows:
-        record->rowBytes -= 1;
-        break;
     case ShortPlanes:
-        // The guard moves with the size, so only the geometry check can notice.
-        for (int k = 0; k < 3; ++k) {
-            HostChannel &plane = session.plane(k);
-            const uint64_t shorter = plane.dataSize() - record->rowBytes;
-            plane.info()->dataSize = shorter;
-            std::memset(plane.data() + shorter, HostChannel::GuardByte, HostChannel::GuardSize);
-        }
+        shortenPlanes(session);
         break;
-    case TallRecord:
-        record->height += 1;
+    case ShortMask:
+        session.mask()->info()->dataSize -= 2;
         break;
-    case ZeroWidth:
-        record->width = 0;
-        break;
-    case ZeroHeight:
-        record->height = 0;
-        break;
-    case OversizedIcc:
-        record->iccProfileSize = int32_t(session.icc().dataSize() + HostChannel::GuardSize + 1);
-        break;
-    case NegativeIcc:
-        record->iccProfileSize = -1;
-        break;
-    case UnterminatedProcessName:
-        fillWithoutNul(record->hostProcessName, IPCParams::HostProcessNameSize, "Photoshop.exe ");
-        break;
-    case UnterminatedSettings:
-        FilterHostSession::fillTextFields(&record->settings, 'x');
+    default:
         break;
     }
-    return true;
+}
+
+void HostCorruption::damageRecord(Kind kind, IPCParams &record, const HostChannel &icc)
+{
+    switch (kind) {
+    case ShortRows:
+        record.rowBytes = record.width * 2 - 2;
+        break;
+    case OddRows:
+        record.rowBytes -= 1;
+        break;
+    case TallRecord:
+        record.height += 1;
+        break;
+    case ZeroWidth:
+        record.width = 0;
+        break;
+    case ZeroHeight:
+        record.height = 0;
+        break;
+    case OversizedIcc:
+        record.iccProfileSize = int32_t(icc.dataSize() + HostChannel::GuardSize + 1);
+        break;
+    case NegativeIcc:
+        record.iccProfileSize = -1;
+        break;
+    case UnterminatedProcessName:
+        fillWithoutNul(record.hostProcessName, IPCParams::HostProcessNameSize, "Photoshop.exe ");
+        break;
+    case UnterminatedSettings:
+        FilterHostSession::fillTextFields(&record.settings, 'x');
+        break;
+    default:
+        break;
+    }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 class FilterHostSession;
+class HostChannel;
 
 // Damage done on purpose to what the stand-in hands over, so that the application's refusal of
 // a faulty filter module can be shown across real processes. Each kind is applied after the
@@ -68,6 +69,12 @@ public:
 
 private:
     static bool applyOne(Kind kind, FilterHostSession &session, QString *error);
+    // The channel whose names a Missing kind removes; null for every other kind.
+    static HostChannel *channelToRemove(Kind kind, FilterHostSession &session);
+    // Guards and payload sizes in the channels' own objects.
+    static void damageChannel(Kind kind, FilterHostSession &session);
+    // The record's geometry, profile size and texts.
+    static void damageRecord(Kind kind, IPCParams &record, const HostChannel &icc);
 };
 
 #endif // HOSTCORRUPTION_H
