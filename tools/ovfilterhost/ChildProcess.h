@@ -7,6 +7,8 @@
 
 #include <memory>
 
+class ChildProcessPrivate;
+
 // A program started with a chosen first argument element (the filter marker instead of its own
 // path), its standard output captured, its standard error shared with ours.
 class ChildProcess
@@ -25,8 +27,7 @@ public:
     void kill();
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    std::unique_ptr<ChildProcessPrivate> m_d;
 };
 
 #endif // CHILDPROCESS_H

@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "ChildProcess_p.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,41 +11,16 @@
 
 extern char **environ;
 
-struct ChildProcess::Private
-{
-    pid_t pid = -1;
-    int outputFd = -1;
-    bool ended = false;
-    int exitCode = -1;
-};
-
-ChildProcess::ChildProcess()
-    : d(std::make_unique<Private>())
-{
-}
-
-ChildProcess::~ChildProcess()
-{
-    if (d->pid > 0 && !hasEnded()) {
-        kill();
-        while (!hasEnded())
-            ::waitpid(d->pid, nullptr, 0);
-    }
-    if (d->outputFd >= 0)
-        ::close(d->outputFd);
-}
-
-bool ChildProcess::start(const QString &program, const QString &argv0, const QStringList &args, QString *error)
+bool ChildProcessPrivate::launch(const QString &program, const QStringList &arguments, QString *errorString)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
-        *error = QStringLiteral("cannot create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        *errorString = QStringLiteral("cannot create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     std::vector<QByteArray> storage;
-    storage.push_back(argv0.toLocal8Bit());
-    for (const QString &arg : args)
-        storage.push_back(arg.toLocal8Bit());
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
     std::vector<char *> argv;
     for (QByteArray &item : storage)
         argv.push_back(item.data());
@@ -55,60 +30,53 @@ bool ChildProcess::start(const QString &program, const QString &argv0, const QSt
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     const QByteArray path = program.toLocal8Bit();
-    const int rc = ::posix_spawnp(&d->pid, path.constData(), &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&m_pid, path.constData(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
-        d->pid = -1;
-        *error = QStringLiteral("cannot start %1: %2").arg(program, QString::fromLocal8Bit(std::strerror(rc)));
+        m_pid = -1;
+        *errorString = QStringLiteral("cannot start %1: %2").arg(program, QString::fromLocal8Bit(std::strerror(rc)));
         return false;
     }
-    d->outputFd = fds[0];
-    ::fcntl(d->outputFd, F_SETFL, ::fcntl(d->outputFd, F_GETFL) | O_NONBLOCK);
+    m_outputFd = fds[0];
+    ::fcntl(m_outputFd, F_SETFL, ::fcntl(m_outputFd, F_GETFL) | O_NONBLOCK);
     return true;
 }
 
-QByteArray ChildProcess::readOutput()
+bool ChildProcessPrivate::readChunk(QByteArray *output)
 {
-    QByteArray output;
-    if (d->outputFd < 0)
-        return output;
+    if (m_outputFd < 0)
+        return false;
     char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(d->outputFd, buffer, sizeof(buffer));
-        if (n > 0) {
-            output.append(buffer, qsizetype(n));
-            continue;
-        }
-        if (n == 0) {
-            ::close(d->outputFd);
-            d->outputFd = -1;
-        }
-        break;
+    const ssize_t n = ::read(m_outputFd, buffer, sizeof(buffer));
+    if (n > 0) {
+        output->append(buffer, qsizetype(n));
+        return true;
     }
-    return output;
+    if (n == 0) {
+        ::close(m_outputFd);
+        m_outputFd = -1;
+    }
+    return false;
 }
 
-bool ChildProcess::hasEnded()
+bool ChildProcessPrivate::collectExit(bool wait, int *exitCode)
 {
-    if (d->ended || d->pid <= 0)
-        return true;
     int status = 0;
-    if (::waitpid(d->pid, &status, WNOHANG) != d->pid)
+    if (::waitpid(m_pid, &status, wait ? 0 : WNOHANG) != m_pid)
         return false;
-    d->ended = true;
-    d->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return true;
 }
 
-int ChildProcess::exitCode() const
+void ChildProcessPrivate::terminate()
 {
-    return d->exitCode;
+    ::kill(m_pid, SIGKILL);
 }
 
-void ChildProcess::kill()
+void ChildProcessPrivate::releaseHandles()
 {
-    if (d->pid > 0 && !d->ended)
-        ::kill(d->pid, SIGKILL);
+    if (m_outputFd >= 0)
+        ::close(m_outputFd);
 }

@@ -1,15 +1,8 @@
-#include "ChildProcess.h"
+#include "ChildProcess_p.h"
 
 #include <windows.h>
 
-struct ChildProcess::Private
-{
-    PROCESS_INFORMATION info{};
-    HANDLE outputRead = nullptr;
-    bool started = false;
-    bool ended = false;
-    int exitCode = -1;
-};
+#include <string>
 
 namespace {
 
@@ -40,41 +33,22 @@ QString quoted(const QString &arg)
 
 } // namespace
 
-ChildProcess::ChildProcess()
-    : d(std::make_unique<Private>())
-{
-}
-
-ChildProcess::~ChildProcess()
-{
-    if (d->started && !hasEnded()) {
-        kill();
-        WaitForSingleObject(d->info.hProcess, INFINITE);
-    }
-    if (d->started) {
-        CloseHandle(d->info.hProcess);
-        CloseHandle(d->info.hThread);
-    }
-    if (d->outputRead)
-        CloseHandle(d->outputRead);
-}
-
-bool ChildProcess::start(const QString &program, const QString &argv0, const QStringList &args, QString *error)
+bool ChildProcessPrivate::launch(const QString &program, const QStringList &arguments, QString *errorString)
 {
     SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outputWrite = nullptr;
-    if (!CreatePipe(&d->outputRead, &outputWrite, &sa, 0)) {
-        *error = QStringLiteral("cannot create a pipe");
+    if (!CreatePipe(&m_outputRead, &outputWrite, &sa, 0)) {
+        *errorString = QStringLiteral("cannot create a pipe");
         return false;
     }
-    SetHandleInformation(d->outputRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(m_outputRead, HANDLE_FLAG_INHERIT, 0);
     DWORD mode = PIPE_NOWAIT;
-    SetNamedPipeHandleState(d->outputRead, &mode, nullptr, nullptr);
+    SetNamedPipeHandleState(m_outputRead, &mode, nullptr, nullptr);
 
-    QString commandLine = quoted(argv0);
-    for (const QString &arg : args)
-        commandLine += QLatin1Char(' ') + quoted(arg);
-    std::wstring command = commandLine.toStdWString();
+    QStringList quotedArguments;
+    for (const QString &argument : arguments)
+        quotedArguments << quoted(argument);
+    std::wstring command = quotedArguments.join(QLatin1Char(' ')).toStdWString();
     std::wstring application = program.toStdWString();
 
     STARTUPINFOW startup{};
@@ -83,47 +57,50 @@ bool ChildProcess::start(const QString &program, const QString &argv0, const QSt
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = outputWrite;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info{};
     const BOOL ok = CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   nullptr, &startup, &d->info);
+                                   nullptr, &startup, &info);
     CloseHandle(outputWrite);
     if (!ok) {
-        *error = QStringLiteral("cannot start %1 (error %2)").arg(program).arg(GetLastError());
+        *errorString = QStringLiteral("cannot start %1 (error %2)").arg(program).arg(GetLastError());
         return false;
     }
-    d->started = true;
+    m_process = info.hProcess;
+    m_thread = info.hThread;
     return true;
 }
 
-QByteArray ChildProcess::readOutput()
+bool ChildProcessPrivate::readChunk(QByteArray *output)
 {
-    QByteArray output;
     char buffer[4096];
     DWORD n = 0;
-    while (d->outputRead && ReadFile(d->outputRead, buffer, sizeof(buffer), &n, nullptr) && n > 0)
-        output.append(buffer, qsizetype(n));
-    return output;
-}
-
-bool ChildProcess::hasEnded()
-{
-    if (d->ended || !d->started)
-        return true;
-    if (WaitForSingleObject(d->info.hProcess, 0) != WAIT_OBJECT_0)
+    if (!m_outputRead || !ReadFile(m_outputRead, buffer, sizeof(buffer), &n, nullptr) || n == 0)
         return false;
-    DWORD code = 0;
-    GetExitCodeProcess(d->info.hProcess, &code);
-    d->exitCode = int(code);
-    d->ended = true;
+    output->append(buffer, qsizetype(n));
     return true;
 }
 
-int ChildProcess::exitCode() const
+bool ChildProcessPrivate::collectExit(bool wait, int *exitCode)
 {
-    return d->exitCode;
+    if (WaitForSingleObject(m_process, wait ? INFINITE : 0) != WAIT_OBJECT_0)
+        return false;
+    DWORD code = 0;
+    GetExitCodeProcess(m_process, &code);
+    *exitCode = int(code);
+    return true;
 }
 
-void ChildProcess::kill()
+void ChildProcessPrivate::terminate()
 {
-    if (d->started && !d->ended)
-        TerminateProcess(d->info.hProcess, 1);
+    TerminateProcess(m_process, 1);
+}
+
+void ChildProcessPrivate::releaseHandles()
+{
+    if (m_started) {
+        CloseHandle(m_process);
+        CloseHandle(m_thread);
+    }
+    if (m_outputRead)
+        CloseHandle(m_outputRead);
 }
