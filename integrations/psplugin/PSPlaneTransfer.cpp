@@ -119,29 +119,23 @@ SampleRange<double> extremesOf(const cv::Mat &samples)
     return range;
 }
 
-struct LoadRanges
+// What a pass notes: the samples as it reads them, and as it reports them once the chain has
+// worked on them (the load: with the top bit cleared; the save: as written).
+template <typename T>
+struct PassRanges
 {
-    SampleRange<uint16_t> read;
-    SampleRange<uint16_t> cleared;
+    SampleRange<T> read;
+    SampleRange<T> chained;
 
-    void add(const LoadRanges &other)
+    void add(const PassRanges &other)
     {
         read.add(other.read);
-        cleared.add(other.cleared);
+        chained.add(other.chained);
     }
 };
 
-struct SaveRanges
-{
-    SampleRange<double> read;
-    SampleRange<double> written;
-
-    void add(const SaveRanges &other)
-    {
-        read.add(other.read);
-        written.add(other.written);
-    }
-};
+using LoadRanges = PassRanges<uint16_t>;
+using SaveRanges = PassRanges<double>;
 
 // What the table paths of the save note: the channels used and those left out. The chain never
 // decreases, so the extremes written are the table's values at the extremes read.
@@ -169,8 +163,8 @@ struct ChannelRanges
             ranges.read.add(unused.lo);
             ranges.read.add(unused.hi);
         }
-        ranges.written.add(table[used.lo]);
-        ranges.written.add(table[used.hi]);
+        ranges.chained.add(table[used.lo]);
+        ranges.chained.add(table[used.hi]);
         return ranges;
     }
 };
@@ -303,7 +297,7 @@ int loadVector(const uint16_t *const in[4], uint16_t *out, int width, LoadRanges
     }
     if (ranges && x > 0) {
         read.foldInto(ranges->read);
-        cleared.foldInto(ranges->cleared);
+        cleared.foldInto(ranges->chained);
     }
     return x;
 }
@@ -333,7 +327,7 @@ void loadThroughTable(const uint16_t *const in[4], uint16_t *out, int from, int 
         return;
     for (int c = 0; c < 4; ++c) {
         addSamples(ranges->read, in[c] + from, width - from, 1);
-        addSamples(ranges->cleared, in[c] + from, width - from, 1, HostMax);
+        addSamples(ranges->chained, in[c] + from, width - from, 1, HostMax);
     }
 }
 
@@ -488,7 +482,7 @@ SaveRanges saveStripeThroughChain(const SaveJob &job, const cv::Range &rows, boo
     SaveRanges ranges;
     if (noteExtremes) {
         ranges.read = extremesOf(part);
-        ranges.written = extremesOf(band);
+        ranges.chained = extremesOf(band);
     }
     return ranges;
 }
@@ -521,7 +515,7 @@ cv::Mat PSPlaneTransfer::load(const PlaneView &view, LoadExtremes *extremes)
         return loadStripe(view, image, rows, extremes != nullptr);
     });
     if (extremes)
-        *extremes = {ranges.read.lo, ranges.read.hi, ranges.cleared.lo, ranges.cleared.hi};
+        *extremes = {ranges.read.lo, ranges.read.hi, ranges.chained.lo, ranges.chained.hi};
     return image;
 }
 
@@ -533,5 +527,5 @@ void PSPlaneTransfer::save(const cv::Mat &source, int channels, const PlaneView 
         return saveStripe(job, rows, extremes != nullptr);
     });
     if (extremes)
-        *extremes = {ranges.read.lo, ranges.read.hi, ranges.written.lo, ranges.written.hi};
+        *extremes = {ranges.read.lo, ranges.read.hi, ranges.chained.lo, ranges.chained.hi};
 }

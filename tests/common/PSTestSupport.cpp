@@ -5,6 +5,7 @@
 #include "psplugin/PSPluginData.h"
 
 #include <QDir>
+#include <QScopeGuard>
 
 namespace PSTestSupport {
 
@@ -80,6 +81,31 @@ PSPluginData *startBackEnd(FilterHostSession *&session, const HostImage &image, 
     auto *backEnd = new PSPluginData();
     backEnd->start();
     return backEnd;
+}
+
+namespace {
+
+QtMsgType g_collectedType = QtDebugMsg;
+QStringList g_collected;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == g_collectedType)
+        g_collected << message;
+    g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+QStringList messagesDuring(QtMsgType type, const std::function<void()> &call)
+{
+    g_collectedType = type;
+    g_collected.clear();
+    g_previousHandler = qInstallMessageHandler(collectMessage);
+    const auto restore = qScopeGuard([] { qInstallMessageHandler(g_previousHandler); });
+    call();
+    return g_collected;
 }
 
 void endBackEnd(FilterHostSession *&session, PSPluginData *&backEnd)

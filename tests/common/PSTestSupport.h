@@ -5,9 +5,13 @@
 #include "HostImage.h"
 
 #include <QMap>
+#include <QMessageLogContext>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
+
+#include <functional>
 
 // Pieces shared by the filter-host tests: synthetic host images, and running the back-end
 // runner or the filter-module stand-in as real child processes.
@@ -42,6 +46,9 @@ bool createReleasedSession(FilterHostSession &session, const HostImage &image, c
 // Builds the back end in this process over a new session (created, filled and released) and
 // starts it. The back end takes the locks on the calling thread.
 PSPluginData *startBackEnd(FilterHostSession *&session, const HostImage &image, const HostSetup &setup = HostSetup());
+
+// The messages of `type` logged while `call` runs, which reach the test's own handler as well.
+QStringList messagesDuring(QtMsgType type, const std::function<void()> &call);
 
 // Deletes a back end made by startBackEnd and removes its session's channels; both pointers end
 // null, so a test's cleanup() can call it whether or not the test function started anything.

@@ -27,16 +27,6 @@ std::vector<bool> g_questions;
 int g_answerChannels = 0;
 cv::Size g_answerSize;
 
-QStringList g_criticals;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectCriticals(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtCriticalMsg)
-        g_criticals << message;
-    g_previousHandler(type, context, message);
-}
-
 // Host samples after the save: 1.0, 0.5, 0.0 and 0.25 of the full range.
 const uint16_t Expected[4] = {32767, 16384, 0, 8192};
 
@@ -70,7 +60,6 @@ class tst_PSFullMatRequest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void cleanup();
     void save_data();
     void save();
@@ -85,12 +74,6 @@ void tst_PSFullMatRequest::initTestCase()
 {
     QVERIFY(m_temp.isValid());
     qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
-    g_previousHandler = qInstallMessageHandler(collectCriticals);
-}
-
-void tst_PSFullMatRequest::cleanupTestCase()
-{
-    qInstallMessageHandler(g_previousHandler);
 }
 
 void tst_PSFullMatRequest::cleanup()
@@ -140,14 +123,15 @@ void tst_PSFullMatRequest::save()
     const cv::Scalar pixel(1.0, 0.5, 0.0, 0.25);
     const auto image = std::make_shared<ImageData>(cv::Mat(Height, Width, CV_32FC(imageChannels), pixel), cv::Mat());
     g_questions.clear();
-    g_criticals.clear();
     g_answerChannels = answerChannels;
     g_answerSize = cv::Size(answerSize.width(), answerSize.height());
     QSignalSpy saved(m_backEnd, &PluginData::imageSaved);
-    m_backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
+    const QStringList criticals = messagesDuring(QtCriticalMsg, [&] {
+        m_backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
+    });
 
     QCOMPARE(g_questions, std::vector<bool>{mask});
-    QCOMPARE(g_criticals, critical.isEmpty() ? QStringList() : QStringList{critical});
+    QCOMPARE(criticals, critical.isEmpty() ? QStringList() : QStringList{critical});
     QCOMPARE(saved.size(), written ? 1 : 0);
     for (int k = 0; k < 3; ++k)
         QCOMPARE(planeSamples(m_session->plane(k), rowBytes),

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,8 +23,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <memory>
-#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -110,28 +109,11 @@ cv::Mat makeFlatSource(int depth, int channels, int width, int height, const Sam
     return source;
 }
 
-QStringList g_debugLines;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectDebugLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg)
-        g_debugLines << message;
-    g_previousHandler(type, context, message);
-}
-
 // The debug lines logged while `call` ran that begin with one of `prefixes`.
-template <typename Call>
-QStringList debugLinesOf(Call call, const QStringList &prefixes)
+QStringList debugLinesOf(const std::function<void()> &call, const QStringList &prefixes)
 {
-    g_debugLines.clear();
-    g_previousHandler = qInstallMessageHandler(collectDebugLines);
-    {
-        const auto restore = qScopeGuard([] { qInstallMessageHandler(g_previousHandler); });
-        call();
-    }
     QStringList lines;
-    for (const QString &line : std::as_const(g_debugLines)) {
+    for (const QString &line : messagesDuring(QtDebugMsg, call)) {
         if (std::any_of(prefixes.begin(), prefixes.end(), [&](const QString &prefix) { return line.startsWith(prefix); }))
             lines << line;
     }
