@@ -340,7 +340,8 @@ LoadRanges loadStripe(const PlaneView &view, cv::Mat &image, const cv::Range &ro
     LoadRanges ranges;
     LoadRanges *noted = noteExtremes ? &ranges : nullptr;
     for (int y = rows.start; y < rows.end; ++y) {
-        const uint16_t *const in[4] = {loadRow(view.planes[0], view.rowBytes, y), loadRow(view.planes[1], view.rowBytes, y),
+        const uint16_t *const in[4] = {loadRow(view.planes[0], view.rowBytes, y),
+                                       loadRow(view.planes[1], view.rowBytes, y),
                                        loadRow(view.planes[2], view.rowBytes, y),
                                        view.mask ? loadRow(view.mask, view.rowBytes, y) : opaque.data()};
         uint16_t *out = image.ptr<uint16_t>(y);

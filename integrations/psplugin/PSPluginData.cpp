@@ -141,9 +141,9 @@ PSPluginData::~PSPluginData() = default;
 void PSPluginData::identifyHost()
 {
     m_hostVersion = QStringLiteral("%1.%2.%3")
-                      .arg(m_record->hostVersionMajor)
-                      .arg(m_record->hostVersionMinor)
-                      .arg(m_record->hostVersionPatch);
+                        .arg(m_record->hostVersionMajor)
+                        .arg(m_record->hostVersionMinor)
+                        .arg(m_record->hostVersionPatch);
     m_hostSignature = PSHostTable::signatureFromRecord(m_record->hostSignature);
     m_hostProcessName = fromField(m_record->hostProcessName, sizeof(m_record->hostProcessName));
     m_hostDisplayName = PSHostTable::displayName(m_hostSignature, m_hostProcessName);
@@ -207,7 +207,8 @@ void PSPluginData::start()
 // A geometry that the channels cannot hold ends the run like a damaged guard.
 void PSPluginData::checkPlaneGeometry()
 {
-    const uint64_t planeBytes[3] = {m_planeChannels[0]->size(), m_planeChannels[1]->size(), m_planeChannels[2]->size()};
+    const uint64_t planeBytes[3] = {m_planeChannels[0]->size(), m_planeChannels[1]->size(),
+                                    m_planeChannels[2]->size()};
     const uint64_t maskBytes = m_maskChannel ? std::min(m_maskChannel->size(), m_maskChannel->mappedSize()) : 0;
     if (!PSRecordCheck::planesFit(*m_record, planeBytes, m_maskChannel ? &maskBytes : nullptr))
         reportFailure(VerifyFailMessage);
