@@ -5,6 +5,7 @@
 #include "LaunchArguments.h"
 #include "ProcessIdentity.h"
 #include "TempFileWriter.h"
+#include "ThreadStop.h"
 #include "imaging/OvExifTool.h"
 #include "imaging/OvExifToolMetadata.h"
 #include "imaging/OvImageReaderWorker.h"
@@ -12,7 +13,6 @@
 
 #include <QBuffer>
 #include <QByteArrayView>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QDropEvent>
@@ -33,10 +33,13 @@ const QString kEditorUrlPrefix = QStringLiteral("/editor/");
 const QString kApplePhotos = QStringLiteral("Apple Photos");
 const QString kMergeSeparator = QStringLiteral("::");
 
-bool waitForThread(QThread *thread)
-{
-    return thread->wait(QDeadlineTimer(5000, Qt::CoarseTimer));
-}
+constexpr ThreadStop::Messages ReaderThreadStop{
+    "Stopping CLIPluginData thread",
+    "CLIPluginData thread stopped",
+    "CLIPluginData thread timed out. Attempting to terminate.",
+    "CLIPluginData thread terminated",
+    "CLIPluginData thread could not terminate in time. Time to crash.",
+};
 
 } // namespace
 
@@ -86,18 +89,7 @@ CLIPluginData::CLIPluginData(const QStringList &args)
 
 CLIPluginData::~CLIPluginData()
 {
-    qInfo() << "Stopping CLIPluginData thread";
-    m_readerThread->quit();
-    if (waitForThread(m_readerThread)) {
-        qInfo() << "CLIPluginData thread stopped";
-    } else {
-        qWarning() << "CLIPluginData thread timed out. Attempting to terminate.";
-        m_readerThread->terminate();
-        if (waitForThread(m_readerThread))
-            qInfo() << "CLIPluginData thread terminated";
-        else
-            qCritical() << "CLIPluginData thread could not terminate in time. Time to crash.";
-    }
+    ThreadStop::stop(*m_readerThread, ReaderThreadStop);
 
     delete m_exifTool;
     delete m_writer;
