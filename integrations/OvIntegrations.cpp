@@ -1,5 +1,6 @@
 #include "OvIntegrations.h"
 
+#include "ImageDataKeys.h"
 #include "PluginData.h"
 #include "ThreadStop.h"
 #include "cliplugin/CLIPluginData.h"
@@ -190,11 +191,10 @@ QSize OvIntegrations::imageSize(const QString &id)
 
 void OvIntegrations::setCropRect(QRectF cropRoi)
 {
-    auto image = m_imagedata.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    auto image = m_imagedata.value(ImageDataKeys::Image).value<std::shared_ptr<ImageData>>();
     applyCrop(image, cropRoi);
-    if (m_imagedata.contains(QStringLiteral("rawImage"))) {
-        auto rawImage =
-            m_imagedata.value(QStringLiteral("rawImage")).value<std::shared_ptr<ImageData>>();
+    if (m_imagedata.contains(ImageDataKeys::RawImage)) {
+        auto rawImage = m_imagedata.value(ImageDataKeys::RawImage).value<std::shared_ptr<ImageData>>();
         applyCrop(rawImage, cropRoi);
     }
     emit imagedataChanged();

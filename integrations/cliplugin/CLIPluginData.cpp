@@ -2,6 +2,7 @@
 
 #include "EditorNames.h"
 #include "FolderWalk.h"
+#include "ImageDataKeys.h"
 #include "LaunchArguments.h"
 #include "ProcessIdentity.h"
 #include "TempFileWriter.h"
@@ -548,11 +549,11 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
         QMutexLocker lock(&m_mutex);
         current = m_currentFile;
     }
-    if (imageData.value(QStringLiteral("filepath")) != QVariant(current))
+    if (imageData.value(ImageDataKeys::FilePath) != QVariant(current))
         return;
 
     m_pendingImage = imageData;
-    const auto image = m_pendingImage.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    const auto image = m_pendingImage.value(ImageDataKeys::Image).value<std::shared_ptr<ImageData>>();
     if (!image || image->size().isEmpty()) {
         failLoad(QStringLiteral("No image data could be read from %1").arg(current));
         return;
@@ -569,13 +570,13 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
         if (!tool) {
             qWarning() << "Cannot read thumbnail";
         } else {
-            const QVariantMap metadata = m_pendingImage.value(QStringLiteral("metadata")).toMap();
+            const QVariantMap metadata = m_pendingImage.value(ImageDataKeys::Metadata).toMap();
             const int orientation = OvExifToolMetadata(metadata).orientation();
             tool->saveThumbnailToFile(current, thumb, orientation);
             return;
         }
     } else if (QFile::exists(thumb)) {
-        m_pendingImage.insert(QStringLiteral("thumbnail"), thumb);
+        m_pendingImage.insert(ImageDataKeys::Thumbnail, thumb);
     }
     onThumbnailFinished(thumb);
 }
@@ -583,15 +584,15 @@ void CLIPluginData::onImageLoaded(const QVariantMap &imageData)
 void CLIPluginData::onThumbnailFinished(const QString &thumbnailPath)
 {
     if (QFile::exists(thumbnailPath))
-        m_pendingImage.insert(QStringLiteral("thumbnail"), thumbnailPath);
+        m_pendingImage.insert(ImageDataKeys::Thumbnail, thumbnailPath);
 
-    const QString filePath = m_pendingImage.value(QStringLiteral("filepath")).toString();
-    const auto image = m_pendingImage.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    const QString filePath = m_pendingImage.value(ImageDataKeys::FilePath).toString();
+    const auto image = m_pendingImage.value(ImageDataKeys::Image).value<std::shared_ptr<ImageData>>();
     if (!image || image->size().isEmpty()) {
         failLoad(QStringLiteral("No image data could be read from %1").arg(filePath));
         return;
     }
-    m_pendingImage.insert(QStringLiteral("fullSize"), QVariant(image->fullSize()));
+    m_pendingImage.insert(ImageDataKeys::FullSize, QVariant(image->fullSize()));
 
     Q_EMIT imageLoaded(filePath, m_pendingImage);
     setLoading(false);
