@@ -70,6 +70,9 @@ Q_SIGNALS:
     void startLoadImage(QString filePath, QVariantMap metadata, QVariantMap options);
 
 private:
+    // Tests reach the reader thread through it.
+    friend struct CLIPluginDataProbe;
+
     void logLaunchMode();
     void detectExternalEditor();
     bool readParentExecutable(std::string &path) const;

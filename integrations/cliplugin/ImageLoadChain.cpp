@@ -97,6 +97,11 @@ void ImageLoadChain::stopReaderThread()
     ThreadStop::stop(*m_readerThread, ReaderThreadStop);
 }
 
+QThread *ImageLoadChain::readerThread() const
+{
+    return m_readerThread;
+}
+
 OvExifTool *ImageLoadChain::exifTool()
 {
     if (!m_exifTool) {

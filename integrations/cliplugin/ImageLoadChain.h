@@ -29,6 +29,7 @@ public:
     void startReaderThread();
     // Quits the reader thread, terminating it when it does not end in time.
     void stopReaderThread();
+    QThread *readerThread() const;
 
     void load(const QString &id);
 
