@@ -6,6 +6,7 @@
 #include "SharedMemoryFaults.h"
 
 #include "AtomicFileWriter.h"
+#include "ImageDataKeys.h"
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
@@ -292,11 +293,11 @@ void PSPluginData::loadImage(const QString &id, bool)
         QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
     writeThumbnail(converted, thumbnailPath);
 
-    cachedImageData.insert(QStringLiteral("thumbnail"), thumbnailPath);
-    cachedImageData.insert(QStringLiteral("image"), QVariant::fromValue(image));
+    cachedImageData.insert(ImageDataKeys::Thumbnail, thumbnailPath);
+    cachedImageData.insert(ImageDataKeys::Image, QVariant::fromValue(image));
     cachedImageData.insert(QStringLiteral("uid"), QStringLiteral("psplugin image"));
-    cachedImageData.insert(QStringLiteral("filepath"), hostDisplayName + QStringLiteral(" Image"));
-    cachedImageData.insert(QStringLiteral("metadata"), metadata);
+    cachedImageData.insert(ImageDataKeys::FilePath, hostDisplayName + QStringLiteral(" Image"));
+    cachedImageData.insert(ImageDataKeys::Metadata, metadata);
     cachedImageData.insert(QStringLiteral("colorInfo"), QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
 
     Q_EMIT imageLoaded(id, cachedImageData);
