@@ -1,7 +1,7 @@
 #include "HeadlessRun.h"
 
 #include "Console.h"
-#include "FileProblem.h"
+#include "imaging/FileProblem.h"
 #include "OvIntegrations.h"
 #include "SaveTarget.h"
 #include "SignalPrinter.h"

@@ -22,8 +22,14 @@ public:
     void unlock();
 
 private:
-    // A file descriptor, or a mutex handle on Windows; -1 when not held.
-    qintptr m_handle = -1;
+    // The platform halves: take the lock without waiting (NoHandle when another process holds
+    // it or it cannot be made), and let go of a handle that tryLock_sys returned.
+    static qintptr tryLock_sys(const QString &name);
+    static void unlock_sys(qintptr handle);
+
+    static constexpr qintptr NoHandle = -1;
+    // A file descriptor, or a mutex handle on Windows.
+    qintptr m_handle = NoHandle;
 };
 
 #endif // INSTANCELOCK_H

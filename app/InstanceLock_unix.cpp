@@ -6,37 +6,22 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-InstanceLock::~InstanceLock()
-{
-    unlock();
-}
-
 // An flock on a file in the private folder. The file itself stays: removing it would let a
 // later launch lock a new file while an older one still holds the old. Close-on-exec keeps
 // helper processes (ExifTool) from inheriting the lock and outliving us with it.
-bool InstanceLock::tryLock(const QString &name)
+qintptr InstanceLock::tryLock_sys(const QString &name)
 {
-    if (isLocked())
-        return true;
     const int fd = ::open(QFile::encodeName(name).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
-        return false;
+        return NoHandle;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        return false;
+        return NoHandle;
     }
-    m_handle = fd;
-    return true;
+    return fd;
 }
 
-bool InstanceLock::isLocked() const
+void InstanceLock::unlock_sys(qintptr handle)
 {
-    return m_handle >= 0;
-}
-
-void InstanceLock::unlock()
-{
-    if (isLocked())
-        ::close(int(m_handle));
-    m_handle = -1;
+    ::close(int(handle));
 }

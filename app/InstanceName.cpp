@@ -2,14 +2,14 @@
 
 #include <QCryptographicHash>
 
-QString InstanceName::forKey(const QString &key)
+QString InstanceName::serverName(const QString &key)
 {
-    return userScopedName(keyDigest(key));
+    return serverName_sys(keyDigest(key));
 }
 
-QString InstanceName::lockFor(const QString &key)
+QString InstanceName::lockName(const QString &key)
 {
-    return lockName(keyDigest(key));
+    return lockName_sys(keyDigest(key));
 }
 
 QString InstanceName::keyDigest(const QString &key)

@@ -10,14 +10,15 @@
 class InstanceName
 {
 public:
-    static QString forKey(const QString &key);
-    static QString lockFor(const QString &key);
+    static QString serverName(const QString &key);
+    static QString lockName(const QString &key);
 
 private:
     // A short, file-name-safe digest of the key (editor names carry blanks and quotes).
     static QString keyDigest(const QString &key);
-    static QString userScopedName(const QString &digest);
-    static QString lockName(const QString &digest);
+    // The platform halves: where a name made of this user and the digest lives.
+    static QString serverName_sys(const QString &digest);
+    static QString lockName_sys(const QString &digest);
 };
 
 #endif // INSTANCENAME_H

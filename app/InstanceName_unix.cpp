@@ -51,12 +51,12 @@ QString inPrivateFolder(const QString &fileName)
 
 } // namespace
 
-QString InstanceName::userScopedName(const QString &digest)
+QString InstanceName::serverName_sys(const QString &digest)
 {
     return inPrivateFolder(QStringLiteral("lumivex-%1-%2").arg(::geteuid()).arg(digest));
 }
 
-QString InstanceName::lockName(const QString &digest)
+QString InstanceName::lockName_sys(const QString &digest)
 {
     return inPrivateFolder(QStringLiteral("lumivex-%1-%2.lock").arg(::geteuid()).arg(digest));
 }

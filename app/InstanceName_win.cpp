@@ -19,13 +19,13 @@ QString userAndSession()
 
 } // namespace
 
-QString InstanceName::userScopedName(const QString &digest)
+QString InstanceName::serverName_sys(const QString &digest)
 {
     return QStringLiteral("lumivex-%1-%2").arg(userAndSession(), digest);
 }
 
 // A mutex in the session's own namespace: another logon cannot see it, let alone hold it.
-QString InstanceName::lockName(const QString &digest)
+QString InstanceName::lockName_sys(const QString &digest)
 {
     return QStringLiteral("Local\\lumivex-%1-%2-lock").arg(userAndSession(), digest);
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -62,11 +63,6 @@ OvIntercom::~OvIntercom()
     m_lock.unlock();
 }
 
-QString OvIntercom::serverNameFor(const QString &key)
-{
-    return InstanceName::forKey(key);
-}
-
 bool OvIntercom::isListening() const
 {
     return m_server && m_server->isListening();
@@ -92,70 +88,98 @@ int OvIntercom::handOffTimeout() const
     return m_handOffTimeoutMs;
 }
 
+// The clocks of one join(): the overall deadline, the first "still waiting" warning, and how
+// long the running instance has accepted no connection.
+struct OvIntercom::Attempts
+{
+    explicit Attempts(int handOffTimeoutMs)
+        : deadline(handOffTimeoutMs)
+    {
+        waiting.start();
+        unreachable.start();
+    }
+
+    QDeadlineTimer deadline;
+    QElapsedTimer waiting;
+    QElapsedTimer unreachable;
+    bool toldWaiting = false;
+};
+
 OvIntercom::Role OvIntercom::join(const QString &key, const QString &data)
 {
-    const QString name = serverNameFor(key);
-    const QString lockName = InstanceName::lockFor(key);
-    if (name.isEmpty() || lockName.isEmpty()) {
-        qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
-        return Role::Alone;
-    }
+    const QString name = InstanceName::serverName(key);
+    const QString lockName = InstanceName::lockName(key);
+    if (name.isEmpty() || lockName.isEmpty())
+        return aloneWithoutName(key);
     const QByteArray message = HandOffReader::message(data);
-    const QDeadlineTimer deadline(m_handOffTimeoutMs);
-    QElapsedTimer waiting;
-    waiting.start();
-    QElapsedTimer unreachable;
-    unreachable.start();
-    bool toldWaiting = false;
+    Attempts attempts(m_handOffTimeoutMs);
     for (;;) {
-        if (m_lock.tryLock(lockName)) {
-            if (startServer(name))
-                return Role::Running;
-            qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
-            return Role::Alone;
-        }
+        if (m_lock.tryLock(lockName))
+            return startServer(name) ? Role::Running : aloneWithoutName(key);
         if (data.isEmpty()) {
             qWarning() << "Another instance is running for" << key
                        << "and this launch hands nothing over; it runs on its own";
             return Role::Alone;
         }
-        switch (deliver(name, message, lockName, deadline)) {
-        case Delivery::Confirmed:
-            return Role::HandedOver;
-        case Delivery::Unconfirmed:
-            // The running instance holds our answer and takes the files when it resumes; running
-            // with them here as well would open them twice.
-            qWarning() << "The running instance for" << key << "has not confirmed the handoff within"
-                       << m_handOffTimeoutMs << "ms; it opens the files when it resumes";
-            return Role::HandedOver;
-        case Delivery::Refused:
-            return Role::Refused;
-        case Delivery::Untrusted:
-            return Role::Alone;
-        case Delivery::Lost:
-            unreachable.restart();
-            break;
-        case Delivery::Unreachable:
-            if (unreachable.hasExpired(UnreachableMs)) {
-                qWarning() << "The running instance for" << key << "does not answer; this launch keeps its files";
-                return Role::Alone;
-            }
-            break;
-        case Delivery::TimedOut:
-            break;
-        }
-        if (deadline.hasExpired()) {
-            qWarning() << "The running instance for" << key << "has not taken the files within"
-                       << m_handOffTimeoutMs << "ms; this launch runs on its own";
-            return Role::Alone;
-        }
-        if (!toldWaiting && waiting.hasExpired(PatienceMs)) {
-            qWarning() << "The running instance for" << key << "has not taken the files yet; waiting up to"
-                       << m_handOffTimeoutMs << "ms";
-            toldWaiting = true;
-        }
+        const Delivery delivery = deliver(name, message, lockName, attempts.deadline);
+        if (const std::optional<Role> role = settle(delivery, key, attempts))
+            return *role;
+        if (const std::optional<Role> role = giveUpWaiting(key, attempts))
+            return *role;
         QThread::msleep(RetryMs);
     }
+}
+
+OvIntercom::Role OvIntercom::aloneWithoutName(const QString &key)
+{
+    qWarning() << "Could not take the instance name for" << key << "- this launch runs on its own";
+    return Role::Alone;
+}
+
+// The launch's place after one delivery, or nothing when it is to try again.
+std::optional<OvIntercom::Role> OvIntercom::settle(Delivery delivery, const QString &key, Attempts &attempts) const
+{
+    switch (delivery) {
+    case Delivery::Confirmed:
+        return Role::HandedOver;
+    case Delivery::Unconfirmed:
+        // The running instance holds our answer and takes the files when it resumes; running
+        // with them here as well would open them twice.
+        qWarning() << "The running instance for" << key << "has not confirmed the handoff within"
+                   << m_handOffTimeoutMs << "ms; it opens the files when it resumes";
+        return Role::HandedOver;
+    case Delivery::Refused:
+        return Role::Refused;
+    case Delivery::Untrusted:
+        return Role::Alone;
+    case Delivery::Lost:
+        attempts.unreachable.restart();
+        return std::nullopt;
+    case Delivery::Unreachable:
+        if (!attempts.unreachable.hasExpired(UnreachableMs))
+            return std::nullopt;
+        qWarning() << "The running instance for" << key << "does not answer; this launch keeps its files";
+        return Role::Alone;
+    case Delivery::TimedOut:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Alone once the handoff timeout has passed; before that, one warning after a while of waiting.
+std::optional<OvIntercom::Role> OvIntercom::giveUpWaiting(const QString &key, Attempts &attempts) const
+{
+    if (attempts.deadline.hasExpired()) {
+        qWarning() << "The running instance for" << key << "has not taken the files within"
+                   << m_handOffTimeoutMs << "ms; this launch runs on its own";
+        return Role::Alone;
+    }
+    if (!attempts.toldWaiting && attempts.waiting.hasExpired(PatienceMs)) {
+        qWarning() << "The running instance for" << key << "has not taken the files yet; waiting up to"
+                   << m_handOffTimeoutMs << "ms";
+        attempts.toldWaiting = true;
+    }
+    return std::nullopt;
 }
 
 OvIntercom::Delivery OvIntercom::deliver(const QString &name, const QByteArray &message, const QString &lockName,

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QLocalServer;
 class QLocalSocket;
 class HandOffReader;
@@ -51,9 +53,6 @@ public:
     void setHandOffTimeout(int milliseconds);
     int handOffTimeout() const;
 
-    // The local-socket name for `key`, private to the current user; empty when there is none.
-    static QString serverNameFor(const QString &key);
-
 Q_SIGNALS:
     // A second launch handed its pending files over; the data is the back end's merge text.
     void mergeInstance(const QString &data);
@@ -63,6 +62,11 @@ private:
     // Unconfirmed: the answer went out, but the confirmation did not come in time.
     enum class Delivery { Confirmed, Unconfirmed, Unreachable, Lost, Untrusted, Refused, TimedOut };
     struct Incoming;
+    struct Attempts;
+
+    static Role aloneWithoutName(const QString &key);
+    std::optional<Role> settle(Delivery delivery, const QString &key, Attempts &attempts) const;
+    std::optional<Role> giveUpWaiting(const QString &key, Attempts &attempts) const;
 
     Delivery deliver(const QString &name, const QByteArray &message, const QString &lockName,
                      const QDeadlineTimer &deadline);

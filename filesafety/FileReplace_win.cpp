@@ -66,7 +66,7 @@ bool isPassing(DWORD code)
 
 // The waits between attempts, in milliseconds: about 1.3 s in all, as git for Windows waits on
 // held files, so that a save never hangs on a holder that does not let go.
-const DWORD kRetryDelays[] = {1, 10, 20, 40, 80, 160, 320, 640};
+const DWORD RetryDelays[] = {1, 10, 20, 40, 80, 160, 320, 640};
 
 } // namespace
 
@@ -76,12 +76,12 @@ bool replace(const QString &from, const QString &to, QString *error)
         if (replaceOnce(from, to))
             return true;
         const DWORD code = GetLastError();
-        if (!isPassing(code) || attempt == std::size(kRetryDelays)) {
+        if (!isPassing(code) || attempt == std::size(RetryDelays)) {
             if (error)
                 *error = errorText(code);
             return false;
         }
-        Sleep(kRetryDelays[attempt]);
+        Sleep(RetryDelays[attempt]);
     }
 }
 

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr int kCommandTimeoutMs = 30000;
-constexpr int kShutdownTimeoutMs = 3000;
+constexpr int CommandTimeoutMs = 30000;
+constexpr int ShutdownTimeoutMs = 3000;
 
 } // namespace
 
@@ -19,7 +19,7 @@ ExifToolSession::ExifToolSession(QObject *parent)
     , m_timeout(this)
 {
     m_timeout.setSingleShot(true);
-    m_timeout.setInterval(kCommandTimeoutMs);
+    m_timeout.setInterval(CommandTimeoutMs);
     connect(&m_timeout, &QTimer::timeout, this, &ExifToolSession::onTimeout);
 }
 
@@ -31,9 +31,9 @@ ExifToolSession::~ExifToolSession()
     if (m_process->state() == QProcess::Running) {
         m_process->write("-stay_open\nFalse\n");
         m_process->closeWriteChannel();
-        if (!m_process->waitForFinished(kShutdownTimeoutMs)) {
+        if (!m_process->waitForFinished(ShutdownTimeoutMs)) {
             m_process->kill();
-            m_process->waitForFinished(kShutdownTimeoutMs);
+            m_process->waitForFinished(ShutdownTimeoutMs);
         }
     }
     delete m_process;
@@ -119,7 +119,7 @@ void ExifToolSession::onProcessError(QProcess::ProcessError error)
 
 void ExifToolSession::onTimeout()
 {
-    qWarning() << "ExifTool did not answer within" << kCommandTimeoutMs << "ms; restarting it";
+    qWarning() << "ExifTool did not answer within" << CommandTimeoutMs << "ms; restarting it";
     if (m_process) {
         m_process->disconnect(this);
         m_process->kill();

@@ -1,4 +1,4 @@
-#include "FileProblem.h"
+#include "imaging/FileProblem.h"
 
 #include <QFile>
 

@@ -4,13 +4,13 @@
 
 namespace {
 
-constexpr int kHeadBytes = 64;
-constexpr quint16 kTagImageWidth = 256;
-constexpr quint16 kTagImageLength = 257;
-constexpr quint16 kTagOrientation = 274;
-constexpr quint16 kTypeShort = 3;
-constexpr quint16 kTypeLong = 4;
-constexpr int kMaxDirectoryEntries = 4096;
+constexpr int HeadBytes = 64;
+constexpr quint16 TagImageWidth = 256;
+constexpr quint16 TagImageLength = 257;
+constexpr quint16 TagOrientation = 274;
+constexpr quint16 TypeShort = 3;
+constexpr quint16 TypeLong = 4;
+constexpr int MaxDirectoryEntries = 4096;
 
 struct ByteReader
 {
@@ -42,7 +42,7 @@ ImageHeaderReader::Header ImageHeaderReader::read(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray head = file.read(kHeadBytes);
+    const QByteArray head = file.read(HeadBytes);
     if (head.startsWith("II*\0") || head.startsWith(QByteArray("MM\0*", 4)))
         return readTiff(head, file);
     if (head.size() >= 30 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
@@ -61,7 +61,7 @@ ImageHeaderReader::Header ImageHeaderReader::readTiff(const QByteArray &head, QF
     if (countBytes.size() != 2)
         return {};
     const int count = ByteReader{countBytes, header.bigEndian}.u16(0);
-    if (count > kMaxDirectoryEntries)
+    if (count > MaxDirectoryEntries)
         return {};
     const QByteArray entries = file.read(qint64(count) * 12);
     if (entries.size() != count * 12)
@@ -76,12 +76,12 @@ ImageHeaderReader::Header ImageHeaderReader::readTiff(const QByteArray &head, QF
         const quint16 tag = dir.u16(at);
         const quint16 type = dir.u16(at + 2);
         // A single SHORT sits in the first two bytes of the value field in either byte order.
-        const quint32 value = type == kTypeShort ? dir.u16(at + 8) : type == kTypeLong ? dir.u32(at + 8) : 0;
-        if (tag == kTagImageWidth)
+        const quint32 value = type == TypeShort ? dir.u16(at + 8) : type == TypeLong ? dir.u32(at + 8) : 0;
+        if (tag == TagImageWidth)
             width = int(value);
-        else if (tag == kTagImageLength)
+        else if (tag == TagImageLength)
             height = int(value);
-        else if (tag == kTagOrientation && value >= 1 && value <= 8)
+        else if (tag == TagOrientation && value >= 1 && value <= 8)
             result.orientation = int(value);
     }
     if (width > 0 && height > 0)

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kTimeoutMs = 120000;
+constexpr int TimeoutMs = 120000;
 
 // ExifTool does not say why it could not write. Its output is the target with the source's
 // metadata added, so when the folder has not even room for both files, that is the cause.
@@ -40,12 +40,12 @@ Result copy(const QString &sourcePath, const QString &targetPath, QString *error
                     QStringLiteral("-icc_profile"), QStringLiteral("-Orientation=1"),
                     QStringLiteral("-n"), QStringLiteral("-overwrite_original"),
                     QFileInfo(targetPath).absoluteFilePath()});
-    if (!exiftool.waitForStarted(kTimeoutMs)) {
+    if (!exiftool.waitForStarted(TimeoutMs)) {
         qWarning() << "ExifTool is not available, metadata not copied:" << exiftool.errorString();
         return Result::Unavailable;
     }
     const QString leftover = targetPath + QStringLiteral("_exiftool_tmp");
-    if (!exiftool.waitForFinished(kTimeoutMs)) {
+    if (!exiftool.waitForFinished(TimeoutMs)) {
         exiftool.kill();
         exiftool.waitForFinished();
         // ExifTool writes beside the file under this name and renames; a killed run leaves it.

@@ -2,7 +2,7 @@
 
 #include "ChannelOrder.h"
 #include "ExifOrientation.h"
-#include "FileProblem.h"
+#include "imaging/FileProblem.h"
 #include "ImageData.h"
 #include "OvExifToolMetadata.h"
 #include "OvImageUtils.h"

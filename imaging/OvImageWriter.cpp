@@ -15,11 +15,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-constexpr int kDefaultQuality = 95;
+constexpr int DefaultQuality = 95;
 
 struct Encoding
 {
@@ -30,7 +32,7 @@ struct Encoding
 
 Encoding encodingFor(const QString &extension, const QVariantMap &saveOptions)
 {
-    const int quality = saveOptions.value(QStringLiteral("quality"), kDefaultQuality).toInt();
+    const int quality = saveOptions.value(QStringLiteral("quality"), DefaultQuality).toInt();
     Encoding encoding;
     if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg")) {
         encoding.params = {cv::IMWRITE_JPEG_QUALITY, quality};
@@ -99,6 +101,66 @@ void removeStaleTemporaries(const QString &target, const QString &extension, con
 constexpr QFileDevice::Permissions NewFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
     | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
+using Progress = std::function<void(float)>;
+
+// Why a save cannot begin; empty when it can.
+QString refusalFor(const std::shared_ptr<ImageData> &image, const QString &outputPath, const QString &extension)
+{
+    if (!image || image->size().isEmpty())
+        return QStringLiteral("the image is empty");
+    if (!OvImageUtils::supportedFileFormats().contains(extension))
+        return QStringLiteral("the format \"%1\" is not supported").arg(extension);
+    if (!QFileInfo(QFileInfo(outputPath).absolutePath()).isDir())
+        return QStringLiteral("the folder does not exist");
+    return QString();
+}
+
+// The whole file in memory; empty, with `reason` set, when the encoder fails.
+std::vector<uchar> encode(const ImageData &image, const QString &extension, const QVariantMap &saveOptions,
+                          const Progress &progress, QString *reason)
+{
+    const Encoding encoding = encodingFor(extension, saveOptions);
+    std::vector<uchar> encoded;
+    try {
+        const cv::Mat pixels = encoderPixels(image, encoding);
+        progress(0.3f);
+        if (!cv::imencode("." + extension.toStdString(), pixels, encoded, encoding.params))
+            encoded.clear();
+    } catch (const std::exception &e) {
+        qWarning() << "OvImageWriter: encoding failed" << e.what();
+        encoded.clear();
+    }
+    if (encoded.empty())
+        *reason = QStringLiteral("the image could not be encoded as %1").arg(extension);
+    return encoded;
+}
+
+// Writes the file beside the target, gives it the source's metadata and puts it in place of
+// the target, so that the output path never shows a half-written file. Why it failed, or empty.
+QString replaceTarget(std::vector<uchar> encoded, const QString &inputPath, const QString &target,
+                      const QString &extension, const Progress &progress)
+{
+    const QDateTime saveStarted = QDateTime::currentDateTime();
+    AtomicFileWriter file(target, extension);
+    file.setNewFilePermissions(NewFilePermissions);
+    if (!file.open() || !file.write(reinterpret_cast<const char *>(encoded.data()), qint64(encoded.size()))
+        || !file.close())
+        return file.errorString();
+    std::vector<uchar>().swap(encoded); // the copy of a large image is not held through the rest
+    progress(0.6f);
+
+    // A result without the photo's metadata must not replace the photo.
+    QString metadataError;
+    if (MetadataCopier::copy(inputPath, file.temporaryPath(), &metadataError) == MetadataCopier::Result::Failed)
+        return metadataError;
+    progress(0.8f);
+
+    if (!file.commit())
+        return file.errorString();
+    removeStaleTemporaries(target, extension, saveStarted);
+    return QString();
+}
+
 } // namespace
 
 OvImageWriter::OvImageWriter(QObject *parent)
@@ -114,69 +176,20 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
 {
     Q_UNUSED(imageData)
     emit writeProgress(outputPath, 0.0f);
-    const auto fail = [&](const QString &reason) {
+    const Progress progress = [this, &outputPath](float value) { emit writeProgress(outputPath, value); };
+    const QString extension = QFileInfo(outputPath).suffix().toLower();
+    const QString target = resolvedTarget(outputPath);
+    QString reason = refusalFor(image, outputPath, extension);
+    std::vector<uchar> encoded;
+    if (reason.isEmpty())
+        encoded = encode(*image, extension, saveOptions, progress, &reason);
+    if (reason.isEmpty())
+        reason = replaceTarget(std::move(encoded), inputPath, target, extension, progress);
+    if (!reason.isEmpty()) {
         emit errorSaving(outputPath, QStringLiteral("Cannot save %1: %2")
                                          .arg(QDir::toNativeSeparators(outputPath), reason));
-    };
-
-    if (!image || image->size().isEmpty()) {
-        fail(QStringLiteral("the image is empty"));
         return;
     }
-    const QString extension = QFileInfo(outputPath).suffix().toLower();
-    if (!OvImageUtils::supportedFileFormats().contains(extension)) {
-        fail(QStringLiteral("the format \"%1\" is not supported").arg(extension));
-        return;
-    }
-    const QFileInfo folder(QFileInfo(outputPath).absolutePath());
-    if (!folder.isDir()) {
-        fail(QStringLiteral("the folder does not exist"));
-        return;
-    }
-
-    const Encoding encoding = encodingFor(extension, saveOptions);
-    std::vector<uchar> encoded;
-    try {
-        const cv::Mat pixels = encoderPixels(*image, encoding);
-        emit writeProgress(outputPath, 0.3f);
-        if (!cv::imencode("." + extension.toStdString(), pixels, encoded, encoding.params))
-            encoded.clear();
-    } catch (const std::exception &e) {
-        qWarning() << "OvImageWriter: encoding failed" << e.what();
-        encoded.clear();
-    }
-    if (encoded.empty()) {
-        fail(QStringLiteral("the image could not be encoded as %1").arg(extension));
-        return;
-    }
-
-    // Encode to a new file beside the target, give it the source's metadata and put it in
-    // place of the target: the output path never shows a half-written file.
-    const QString target = resolvedTarget(outputPath);
-    const QDateTime saveStarted = QDateTime::currentDateTime();
-    AtomicFileWriter file(target, extension);
-    file.setNewFilePermissions(NewFilePermissions);
-    if (!file.open() || !file.write(reinterpret_cast<const char *>(encoded.data()), qint64(encoded.size()))
-        || !file.close()) {
-        fail(file.errorString());
-        return;
-    }
-    std::vector<uchar>().swap(encoded);
-    emit writeProgress(outputPath, 0.6f);
-
-    // A result without the photo's metadata must not replace the photo.
-    QString metadataError;
-    if (MetadataCopier::copy(inputPath, file.temporaryPath(), &metadataError) == MetadataCopier::Result::Failed) {
-        fail(metadataError);
-        return;
-    }
-    emit writeProgress(outputPath, 0.8f);
-
-    if (!file.commit()) {
-        fail(file.errorString());
-        return;
-    }
-    removeStaleTemporaries(target, extension, saveStarted);
     const qint64 size = QFileInfo(target).size();
     emit writeProgress(outputPath, 1.0f);
     emit imageSaved(outputPath, size);

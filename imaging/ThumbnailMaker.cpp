@@ -14,10 +14,10 @@
 
 namespace {
 
-constexpr int kJpegQuality = 90;
+constexpr int JpegQuality = 90;
 // The orientation comes from the caller, so the decoders must not apply the file's own as well.
-constexpr int kPreviewFlags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
-constexpr int kReducedFlags = cv::IMREAD_REDUCED_COLOR_4 | cv::IMREAD_IGNORE_ORIENTATION;
+constexpr int PreviewFlags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
+constexpr int ReducedFlags = cv::IMREAD_REDUCED_COLOR_4 | cv::IMREAD_IGNORE_ORIENTATION;
 
 cv::Mat decode(const QString &sourcePath, const QByteArray &preview)
 {
@@ -25,10 +25,10 @@ cv::Mat decode(const QString &sourcePath, const QByteArray &preview)
     try {
         if (!preview.isEmpty()) {
             const cv::Mat bytes(1, int(preview.size()), CV_8U, const_cast<char *>(preview.constData()));
-            image = cv::imdecode(bytes, kPreviewFlags);
+            image = cv::imdecode(bytes, PreviewFlags);
         }
         if (image.empty())
-            image = cv::imread(QFile::encodeName(sourcePath).toStdString(), kReducedFlags);
+            image = cv::imread(QFile::encodeName(sourcePath).toStdString(), ReducedFlags);
     } catch (const cv::Exception &e) {
         qWarning() << "Thumbnail decode failed for" << sourcePath << e.what();
         image.release();
@@ -39,9 +39,9 @@ cv::Mat decode(const QString &sourcePath, const QByteArray &preview)
 cv::Mat shrunk(const cv::Mat &image)
 {
     const int longSide = std::max(image.cols, image.rows);
-    if (longSide <= ThumbnailMaker::kLongSide)
+    if (longSide <= ThumbnailMaker::LongSide)
         return image;
-    const double scale = double(ThumbnailMaker::kLongSide) / longSide;
+    const double scale = double(ThumbnailMaker::LongSide) / longSide;
     cv::Mat result;
     cv::resize(image, result, cv::Size(std::max(1, int(image.cols * scale)), std::max(1, int(image.rows * scale))),
                0, 0, cv::INTER_AREA);
@@ -73,7 +73,7 @@ bool make(const QString &sourcePath, const QString &thumbnailPath, int orientati
     }
     const cv::Mat upright = ExifOrientation::upright(shrunk(decoded), orientation);
     std::vector<uchar> jpeg;
-    if (!cv::imencode(".jpg", upright, jpeg, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality}))
+    if (!cv::imencode(".jpg", upright, jpeg, {cv::IMWRITE_JPEG_QUALITY, JpegQuality}))
         return false;
     return writeInPlace(thumbnailPath, jpeg);
 }

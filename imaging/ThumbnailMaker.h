@@ -8,7 +8,7 @@
 // of the source. Runs on any thread; touches nothing but the files named.
 namespace ThumbnailMaker {
 
-constexpr int kLongSide = 512;
+constexpr int LongSide = 512;
 
 bool make(const QString &sourcePath, const QString &thumbnailPath, int orientation,
           const QByteArray &embeddedPreview);

@@ -1,21 +1,27 @@
 #include "OvIntegrations.h"
 
+#include "ImageDataKeys.h"
 #include "PluginData.h"
+#include "ThreadStop.h"
 #include "cliplugin/CLIPluginData.h"
 #include "psplugin/PSPluginData.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QtDebug>
 
 #include <vector>
 
 namespace {
 
 // The filter module puts this in place of the program name; nothing else selects filter-host mode.
-const QString filterMarker = QStringLiteral("Orvane_Lumivex_PS_Plugin");
+const QString FilterMarker = QStringLiteral("Orvane_Lumivex_PS_Plugin");
 
-constexpr int threadStopTimeoutMs = 5000;
+constexpr ThreadStop::Messages WorkerThreadStop{
+    "Stopping OvIntegrations worker thread",
+    "OvIntegrations worker thread stopped",
+    "OvIntegrations thread timed out. Attempting to terminate.",
+    "OvIntegrations thread terminated",
+    "OvIntegrations thread could not terminate in time. Time to crash.",
+};
 
 // The facade never destroys its back end, which so lives until the process ends; this list,
 // never destroyed itself, keeps it reachable for that time, so leak checkers see it as kept.
@@ -31,7 +37,7 @@ OvIntegrations::OvIntegrations(QStringList args)
     : QObject(nullptr)
     , m_workerThread(nullptr)
 {
-    if (!args.isEmpty() && args.at(0) == filterMarker) {
+    if (!args.isEmpty() && args.at(0) == FilterMarker) {
         m_pluginType = PSFilter;
         // Returns only once the filter module has let go of the param lock.
         m_backEnd = new PSPluginData();
@@ -46,18 +52,7 @@ OvIntegrations::OvIntegrations(QStringList args)
 
 OvIntegrations::~OvIntegrations()
 {
-    qInfo() << "Stopping OvIntegrations worker thread";
-    m_workerThread.quit();
-    if (m_workerThread.wait(QDeadlineTimer(threadStopTimeoutMs, Qt::CoarseTimer))) {
-        qInfo() << "OvIntegrations worker thread stopped";
-        return;
-    }
-    qWarning() << "OvIntegrations thread timed out. Attempting to terminate.";
-    m_workerThread.terminate();
-    if (m_workerThread.wait(QDeadlineTimer(threadStopTimeoutMs, Qt::CoarseTimer)))
-        qInfo() << "OvIntegrations thread terminated";
-    else
-        qCritical() << "OvIntegrations thread could not terminate in time. Time to crash.";
+    ThreadStop::stop(m_workerThread, WorkerThreadStop);
 }
 
 void OvIntegrations::connectBackEnd()
@@ -196,11 +191,10 @@ QSize OvIntegrations::imageSize(const QString &id)
 
 void OvIntegrations::setCropRect(QRectF cropRoi)
 {
-    auto image = m_imagedata.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    auto image = m_imagedata.value(ImageDataKeys::Image).value<std::shared_ptr<ImageData>>();
     applyCrop(image, cropRoi);
-    if (m_imagedata.contains(QStringLiteral("rawImage"))) {
-        auto rawImage =
-            m_imagedata.value(QStringLiteral("rawImage")).value<std::shared_ptr<ImageData>>();
+    if (m_imagedata.contains(ImageDataKeys::RawImage)) {
+        auto rawImage = m_imagedata.value(ImageDataKeys::RawImage).value<std::shared_ptr<ImageData>>();
         applyCrop(rawImage, cropRoi);
     }
     emit imagedataChanged();

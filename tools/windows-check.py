@@ -151,7 +151,7 @@ PROGRAMS = {
                   "integrations/psplugin/ChannelLock.cpp", "integrations/psplugin/ThreadId_win.cpp"], []),
     "editor_parent": (["tests/windows/editor_parent.cpp"], []),
     "explorer2": (["tests/windows/editor_parent.cpp", "tests/windows/explorer2.rc"], []),
-    "editor_child": (["tests/windows/editor_child.cpp", "integrations/cliplugin/processidentity_win.cpp"],
+    "editor_child": (["tests/windows/editor_child.cpp", "integrations/cliplugin/ProcessIdentity_win.cpp"],
                      ["-lole32", "-lshell32", "-luuid", "-lpropsys"]),
     "platform_units": (["tests/windows/platform_units.cpp", "integrations/psplugin/ThreadId_win.cpp",
                         "integrations/psplugin/LargeMemory_win.cpp"], []),

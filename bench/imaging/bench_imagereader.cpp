@@ -20,19 +20,19 @@
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
-constexpr int kRounds = 7;
-constexpr double kAllowedRatio = 1.25;
+constexpr int Width = 6000;
+constexpr int Height = 4000;
+constexpr int Rounds = 7;
+constexpr double AllowedRatio = 1.25;
 
 // Gradients with sensor-like noise, so the JPEG costs what a photograph costs to decode.
 void writePhotoLikeJpeg(const QString &path)
 {
-    cv::Mat image(kHeight, kWidth, CV_8UC3);
-    for (int y = 0; y < kHeight; ++y) {
+    cv::Mat image(Height, Width, CV_8UC3);
+    for (int y = 0; y < Height; ++y) {
         auto *row = image.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < kWidth; ++x)
-            row[x] = cv::Vec3b(uchar(x * 255 / kWidth), uchar(y * 255 / kHeight), uchar((x + y) % 256));
+        for (int x = 0; x < Width; ++x)
+            row[x] = cv::Vec3b(uchar(x * 255 / Width), uchar(y * 255 / Height), uchar((x + y) % 256));
     }
     cv::Mat noise(image.size(), CV_8UC3);
     cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(12));
@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     std::vector<double> workerCpu;
     QElapsedTimer timer;
     std::clock_t cpu = 0;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < Rounds; ++round) {
         cpu = std::clock();
         timer.start();
         const cv::Mat decoded = cv::imread(nativePath);
@@ -98,11 +98,11 @@ int main(int argc, char **argv)
     }
 
     const double ratio = median(worker) / median(bare);
-    std::printf("24 MP JPEG (%dx%d), median of %d rounds\n", kWidth, kHeight, kRounds);
+    std::printf("24 MP JPEG (%dx%d), median of %d rounds\n", Width, Height, Rounds);
     std::printf("  cv::imread (default flags)      wall %8.1f ms, cpu %8.1f ms\n", median(bare), median(bareCpu));
     std::printf("  cv::imread (IMREAD_UNCHANGED)   wall %8.1f ms\n", median(bareUnchanged));
     std::printf("  loadImage to imageLoaded        wall %8.1f ms, cpu %8.1f ms\n", median(worker), median(workerCpu));
-    std::printf("  ratio to bare imread %.3f (allowed %.2f): %s\n", ratio, kAllowedRatio,
-                ratio <= kAllowedRatio ? "ok" : "TOO SLOW");
-    return ratio <= kAllowedRatio ? 0 : 1;
+    std::printf("  ratio to bare imread %.3f (allowed %.2f): %s\n", ratio, AllowedRatio,
+                ratio <= AllowedRatio ? "ok" : "TOO SLOW");
+    return ratio <= AllowedRatio ? 0 : 1;
 }

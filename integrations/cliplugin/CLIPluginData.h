@@ -1,27 +1,27 @@
 #ifndef CLIPLUGINDATA_H
 #define CLIPLUGINDATA_H
 
+#include "CLISharedState.h"
+#include "FileIntake.h"
+#include "ImageLoadChain.h"
 #include "PluginData.h"
+#include "SaveBack.h"
 #include "imaging/ImageData.h"
 #include "imaging/OvImageUtils.h"
 
-#include <QMutex>
-#include <QSet>
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 class QApplication;
 class QDropEvent;
 class QEvent;
 class QFileOpenEvent;
-class OvExifTool;
-class OvImageReaderWorker;
-class OvImageWriter;
 class OvIntercom;
 
 // The back end of every launch that is not a filter-host run: the application works as the
@@ -29,9 +29,8 @@ class OvIntercom;
 //
 // Threads: constructed on the GUI thread, then moved to the facade's worker thread. The GUI thread
 // (start, event filter, queries) and the worker thread (loading, saving, merging) share the file
-// lists, the editor names and the loading state, so all of them sit behind m_mutex. Signals are
-// always emitted after the mutex has been released: a direct connection may call straight back
-// into a query.
+// lists, the editor names and the loading state: all of that is m_shared's, and nothing else is
+// touched from both. Signals are never emitted under its lock.
 class CLIPluginData : public PluginData
 {
     Q_OBJECT
@@ -71,58 +70,30 @@ Q_SIGNALS:
     void startLoadImage(QString filePath, QVariantMap metadata, QVariantMap options);
 
 private:
-    void addFile(const QString &path);
-    void addDirectory(const QString &dir);
-    quint32 parentProcessId();
+    // Tests reach the reader thread through it.
+    friend struct CLIPluginDataProbe;
+
+    void logLaunchMode();
     void detectExternalEditor();
+    bool readParentExecutable(std::string &path) const;
+    static std::optional<QString> editorFor(const QString &processName, const std::string &executable);
+    static QString describedEditor(const std::string &executable, const QString &fallback);
     void announceFiles(bool mergingInstance);
     void sendInfoEvent();
 
-    bool handleFileOpen(QFileOpenEvent *event);
-    bool handleDrop(QDropEvent *event);
-    void addDroppedImage(const QVariant &imageData);
+    bool handleFileOpen(const QFileOpenEvent &event);
+    bool handleDrop(const QDropEvent &event);
     void redetectAndNotify();
 
-    OvExifTool *exifTool();
-    void onMetadataRead(const QString &filePath, const QVariantMap &metadata);
-    void onImageLoaded(const QVariantMap &imageData);
-    void onThumbnailFinished(const QString &thumbnailPath);
-    void onReaderError(const QString &error);
-    void setLoadingStatus(const QString &status);
-    void setLoading(bool loading);
-    void failLoad(const QString &error);
-    QString thumbnailPathFor(const QString &sourcePath) const;
-
-    void onImageSaved(const QString &outputPath, qint64 bytesWritten);
-    QString applePhotosTarget(const QString &outputPath) const;
-    QString forcedEditor() const;
-
-    quint64 m_parentPid = 0;
-    QString m_forcedEditor;
-    QString m_externalEditor;
-    QString m_processName;
-    QStringList m_files;
-    QStringList m_invalidFiles;
-    QString m_currentFile;
-    QString m_loadingError;
-    QString m_loadingStatus;
-    QString m_saveInputPath;
-    QVariantMap m_pendingImage;
-    qint32 m_fileCount = 0;
-    bool m_loading = false;
-    bool m_started = false;
-    bool m_infoSent = false;
-    OvImageReaderWorker *m_reader = nullptr;
-    QThread *m_readerThread = nullptr;
-    OvImageWriter *m_writer = nullptr;
-    OvExifTool *m_exifTool = nullptr;
-    OvIntercom *m_intercom = nullptr;
+    CLISharedState m_shared;
+    // In this order the imaging objects are made: the reader and its thread, the writer, the
+    // utilities, then the supported formats. m_saveBack only keeps m_imageUtils for later.
+    ImageLoadChain m_loadChain;
+    SaveBack m_saveBack;
     OvImageUtils m_imageUtils;
-    QStringList m_supportedFormats;
-
-    // Beside m_files so that a folder of many thousand files is accepted in linear time.
-    QSet<QString> m_fileSet;
-    mutable QMutex m_mutex;
+    FileIntake m_intake;
+    quint64 m_parentPid = 0;
+    OvIntercom *m_intercom = nullptr;
 };
 
 #endif // CLIPLUGINDATA_H

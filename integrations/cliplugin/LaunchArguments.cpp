@@ -4,7 +4,7 @@
 
 namespace {
 
-const QString kEditorOption = QStringLiteral("--editor");
+const QString EditorOption = QStringLiteral("--editor");
 
 bool isQuote(QChar c)
 {
@@ -15,7 +15,7 @@ bool isQuote(QChar c)
 
 QString LaunchArguments::editorOptionValue(const QString &argument)
 {
-    const qsizetype prefix = kEditorOption.size();
+    const qsizetype prefix = EditorOption.size();
     const bool hasValue = argument.size() > prefix && argument.at(prefix) == QLatin1Char('=');
     QString value = hasValue ? argument.mid(prefix + 1) : argument;
     if (!value.isEmpty() && isQuote(value.front()))
@@ -31,7 +31,7 @@ LaunchArguments LaunchArguments::parse(const QStringList &arguments)
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         qInfo() << "Processing argument" << argument;
-        if (argument.startsWith(kEditorOption)) {
+        if (argument.startsWith(EditorOption)) {
             result.editor = editorOptionValue(argument);
             qInfo() << "Set external editor from CLI argument:" << result.editor;
         } else {

@@ -7,6 +7,7 @@
 #include "SharedMemoryFaults.h"
 
 #include "AtomicFileWriter.h"
+#include "ImageDataKeys.h"
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
@@ -310,11 +311,11 @@ void PSPluginData::describeImage(QVariantMap &cachedImageData, const IPCParams *
     const QString thumbnailPath =
         QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
 
-    cachedImageData.insert(QStringLiteral("thumbnail"), thumbnailPath);
-    cachedImageData.insert(QStringLiteral("image"), QVariant::fromValue(image));
+    cachedImageData.insert(ImageDataKeys::Thumbnail, thumbnailPath);
+    cachedImageData.insert(ImageDataKeys::Image, QVariant::fromValue(image));
     cachedImageData.insert(QStringLiteral("uid"), QStringLiteral("psplugin image"));
-    cachedImageData.insert(QStringLiteral("filepath"), hostDisplayName + QStringLiteral(" Image"));
-    cachedImageData.insert(QStringLiteral("metadata"), metadata);
+    cachedImageData.insert(ImageDataKeys::FilePath, hostDisplayName + QStringLiteral(" Image"));
+    cachedImageData.insert(ImageDataKeys::Metadata, metadata);
     cachedImageData.insert(QStringLiteral("colorInfo"), QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
 
     writeThumbnail(converted, thumbnailPath);

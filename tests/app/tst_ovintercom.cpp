@@ -87,14 +87,14 @@ private slots:
             QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(mode)), 0);
             QCOMPARE(::chown(QFile::encodeName(folder).constData(), owner, uid_t(-1)), 0);
         }
-        const QString name = OvIntercom::serverNameFor(m_key);
+        const QString name = InstanceName::serverName(m_key);
         if (used.isEmpty()) {
             QVERIFY2(name.isEmpty(), qPrintable(name));
             QCOMPARE(OvIntercom().join(m_key, QStringLiteral("/a.jpg")), OvIntercom::Role::Alone);
             return;
         }
         QCOMPARE(QFileInfo(name).absolutePath(), used == "temp" ? temp : folder);
-        QVERIFY(name != OvIntercom::serverNameFor(m_key.toLower()));
+        QVERIFY(name != InstanceName::serverName(m_key.toLower()));
     }
 #endif
 
@@ -175,10 +175,10 @@ private slots:
 #ifndef Q_OS_UNIX
             QSKIP("A listener that never accepts is made here with a raw Unix socket");
 #else
-            QVERIFY(lock.tryLock(InstanceName::lockFor(m_key)));
+            QVERIFY(lock.tryLock(InstanceName::lockName(m_key)));
             sockaddr_un address = {};
             address.sun_family = AF_UNIX;
-            const QByteArray path = QFile::encodeName(OvIntercom::serverNameFor(m_key));
+            const QByteArray path = QFile::encodeName(InstanceName::serverName(m_key));
             std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
             listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
