@@ -37,6 +37,7 @@ packages=(
   lintian
   file
   clang
+  clang-format
   libclang-rt-14-dev
 )
 
