@@ -124,7 +124,10 @@ void HeadlessRun::onImageLoaded(const QString &id, const QVariantMap &imageData)
         return;
     }
     Console::line(QStringLiteral("loaded id=%1 size=%2x%3 channels=%4")
-                      .arg(Console::quoted(id)).arg(image->width()).arg(image->height()).arg(image->mat().channels()));
+                      .arg(Console::quoted(id))
+                      .arg(image->width())
+                      .arg(image->height())
+                      .arg(image->mat().channels()));
     const auto result = ImageOperation::apply(m_operation, image);
     if (m_integrations->pluginType() == OvIntegrations::PSFilter)
         storeSettings(id);
@@ -145,7 +148,8 @@ void HeadlessRun::storeSettings(const QString &id)
     settings.insert(QStringLiteral("subjectSettings"), subject);
     settings.insert(QStringLiteral("Enhance"),
                     QVariantMap{{QStringLiteral("category"), QStringLiteral("Enhance")},
-                                {QStringLiteral("params"), QVariantMap{{QStringLiteral("operation"), ImageOperation::name(m_operation)}}}});
+                                {QStringLiteral("params"),
+                                 QVariantMap{{QStringLiteral("operation"), ImageOperation::name(m_operation)}}}});
     emit m_integrations->saveSettings(id, settings);
     Console::line(QStringLiteral("settings Enhance=%1")
                       .arg(m_integrations->loadSettings(id).value(QStringLiteral("Enhance")).toString()));
@@ -164,7 +168,8 @@ void HeadlessRun::onSaved(const QString &outputPath)
     if (m_current.isEmpty() || m_finished)
         return;
     ++m_saved;
-    Console::line(QStringLiteral("saved id=%1 outputPath=%2 status=ok").arg(Console::quoted(m_current), Console::quoted(outputPath)));
+    Console::line(QStringLiteral("saved id=%1 outputPath=%2 status=ok")
+                      .arg(Console::quoted(m_current), Console::quoted(outputPath)));
     next();
 }
 

@@ -10,8 +10,8 @@ QString userAndSession()
 {
     wchar_t user[256];
     DWORD length = 256;
-    const QString userName = GetUserNameW(user, &length)
-        ? QString::fromWCharArray(user, int(length) - 1) : QStringLiteral("unknown");
+    const QString userName =
+        GetUserNameW(user, &length) ? QString::fromWCharArray(user, int(length) - 1) : QStringLiteral("unknown");
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     return QStringLiteral("%1-%2").arg(session).arg(userName);

@@ -57,7 +57,8 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
             options.operation = ImageOperation::fromName(name, &known);
             options.autoRun = true;
             if (!known)
-                options.error = QStringLiteral("unknown operation \"%1\" for --auto (use identity or enhance)").arg(name);
+                options.error =
+                    QStringLiteral("unknown operation \"%1\" for --auto (use identity or enhance)").arg(name);
         } else if (arg.startsWith(HandOffTimeoutPrefix)) {
             bool ok = false;
             const int ms = timeoutMs(arg.mid(HandOffTimeoutPrefix.size()), &ok);
@@ -97,26 +98,25 @@ bool LaunchOptions::filesFitMergeData() const
 
 QString LaunchOptions::usage()
 {
-    return QStringLiteral(
-        "Usage: lumivex [options] [--editor=NAME] [FILE...]\n"
-        "       (started by a filter module: Orvane_Lumivex_PS_Plugin [options])\n"
-        "\n"
-        "The reference application of the Lumivex integrations library.\n"
-        "\n"
-        "Options:\n"
-        "  --auto=identity|enhance  headless run: load every announced image, apply the\n"
-        "                           operation, save it back (in place for an external\n"
-        "                           editor, into the host for a filter module) and exit;\n"
-        "                           exit code 0 when everything was saved, 1 otherwise\n"
-        "  --headless               no window (implies QT_QPA_PLATFORM=offscreen)\n"
-        "  --verbose                print every signal of the library as one line\n"
-        "  --handoff-timeout=SECONDS\n"
-        "                           how long a second launch waits for the running\n"
-        "                           instance to take its files before it runs on its\n"
-        "                           own (default 30)\n"
-        "  --help, -h               show this help\n"
-        "\n"
-        "Other arguments go to the library: --editor=NAME names the external editor,\n"
-        "everything else is an image file. A second interactive launch with the same\n"
-        "editor hands its files to the running instance and exits.\n");
+    return QStringLiteral("Usage: lumivex [options] [--editor=NAME] [FILE...]\n"
+                          "       (started by a filter module: Orvane_Lumivex_PS_Plugin [options])\n"
+                          "\n"
+                          "The reference application of the Lumivex integrations library.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --auto=identity|enhance  headless run: load every announced image, apply the\n"
+                          "                           operation, save it back (in place for an external\n"
+                          "                           editor, into the host for a filter module) and exit;\n"
+                          "                           exit code 0 when everything was saved, 1 otherwise\n"
+                          "  --headless               no window (implies QT_QPA_PLATFORM=offscreen)\n"
+                          "  --verbose                print every signal of the library as one line\n"
+                          "  --handoff-timeout=SECONDS\n"
+                          "                           how long a second launch waits for the running\n"
+                          "                           instance to take its files before it runs on its\n"
+                          "                           own (default 30)\n"
+                          "  --help, -h               show this help\n"
+                          "\n"
+                          "Other arguments go to the library: --editor=NAME names the external editor,\n"
+                          "everything else is an image file. A second interactive launch with the same\n"
+                          "editor hands its files to the running instance and exits.\n");
 }

@@ -9,5 +9,5 @@ bool LocalPeer::isSameUser(qintptr descriptor, Side)
     struct ucred credentials = {};
     socklen_t length = sizeof(credentials);
     return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0
-        && length == sizeof(credentials) && credentials.uid == ::geteuid();
+           && length == sizeof(credentials) && credentials.uid == ::geteuid();
 }

@@ -33,7 +33,8 @@ bool LocalPeer::isSameUser(qintptr descriptor, Side peer)
 {
     const HANDLE pipe = reinterpret_cast<HANDLE>(descriptor);
     ULONG pid = 0;
-    const BOOL known = peer == Client ? GetNamedPipeClientProcessId(pipe, &pid) : GetNamedPipeServerProcessId(pipe, &pid);
+    const BOOL known =
+        peer == Client ? GetNamedPipeClientProcessId(pipe, &pid) : GetNamedPipeServerProcessId(pipe, &pid);
     if (!known)
         return false;
     const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);

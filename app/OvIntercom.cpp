@@ -145,8 +145,8 @@ std::optional<OvIntercom::Role> OvIntercom::settle(Delivery delivery, const QStr
     case Delivery::Unconfirmed:
         // The running instance holds our answer and takes the files when it resumes; running
         // with them here as well would open them twice.
-        qWarning() << "The running instance for" << key << "has not confirmed the handoff within"
-                   << m_handOffTimeoutMs << "ms; it opens the files when it resumes";
+        qWarning() << "The running instance for" << key << "has not confirmed the handoff within" << m_handOffTimeoutMs
+                   << "ms; it opens the files when it resumes";
         return Role::HandedOver;
     case Delivery::Refused:
         return Role::Refused;
@@ -170,8 +170,8 @@ std::optional<OvIntercom::Role> OvIntercom::settle(Delivery delivery, const QStr
 std::optional<OvIntercom::Role> OvIntercom::giveUpWaiting(const QString &key, Attempts &attempts) const
 {
     if (attempts.deadline.hasExpired()) {
-        qWarning() << "The running instance for" << key << "has not taken the files within"
-                   << m_handOffTimeoutMs << "ms; this launch runs on its own";
+        qWarning() << "The running instance for" << key << "has not taken the files within" << m_handOffTimeoutMs
+                   << "ms; this launch runs on its own";
         return Role::Alone;
     }
     if (!attempts.toldWaiting && attempts.waiting.hasExpired(PatienceMs)) {
@@ -190,7 +190,8 @@ OvIntercom::Delivery OvIntercom::deliver(const QString &name, const QByteArray &
     if (!socket.waitForConnected(ConnectTimeoutMs))
         return Delivery::Unreachable;
     if (!LocalPeer::isSameUser(socket.socketDescriptor(), LocalPeer::Server)) {
-        qWarning() << "Refusing to hand files to" << name << "- it belongs to another user; this launch runs on its own";
+        qWarning() << "Refusing to hand files to" << name
+                   << "- it belongs to another user; this launch runs on its own";
         return Delivery::Untrusted;
     }
     socket.write(message);

@@ -29,10 +29,10 @@ class OvIntercom : public QObject
     Q_OBJECT
 public:
     enum class Role {
-        Running,    // this process holds the lock and listens for later launches
+        Running, // this process holds the lock and listens for later launches
         HandedOver, // the running instance took the data
-        Alone,      // this launch runs on its own; a warning has said why
-        Refused,    // the running instance refused the data: this launch should end
+        Alone, // this launch runs on its own; a warning has said why
+        Refused, // the running instance refused the data: this launch should end
     };
     Q_ENUM(Role)
 

@@ -46,7 +46,8 @@ cv::Mat SampleImage::landscape(int width, int height)
             if (v > 0.68f) {
                 // The lake mirrors the scene above its shore, with ripples.
                 const int mirrored = std::clamp(int((1.36f - v) * height), 0, y);
-                const cv::Vec3f above = rgb.at<cv::Vec3f>(mirrored, std::clamp(x + int(3 * std::sin(y * 0.7f)), 0, width - 1));
+                const cv::Vec3f above =
+                    rgb.at<cv::Vec3f>(mirrored, std::clamp(x + int(3 * std::sin(y * 0.7f)), 0, width - 1));
                 c = mix(water, above, 0.45f);
             }
             const float grain = float(rng.gaussian(0.006));

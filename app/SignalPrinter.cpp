@@ -34,11 +34,11 @@ void SignalPrinter::connectResults(OvIntegrations *integrations)
     connect(o, &OvIntegrations::isPluginModeChanged, this, [](bool on) {
         Console::line(QStringLiteral("isPluginModeChanged isPluginMode=%1").arg(on ? "true" : "false"));
     });
-    connect(o, &OvIntegrations::loadingChanged, this, [](bool on) {
-        Console::line(QStringLiteral("loadingChanged loading=%1").arg(on ? "true" : "false"));
-    });
+    connect(o, &OvIntegrations::loadingChanged, this,
+            [](bool on) { Console::line(QStringLiteral("loadingChanged loading=%1").arg(on ? "true" : "false")); });
     connect(o, &OvIntegrations::pluginImageLoaded, this, [](const QString &id, const QVariantMap &map) {
-        Console::line(QStringLiteral("pluginImageLoaded id=%1 imageData=%2").arg(Console::quoted(id), Console::value(map)));
+        Console::line(
+            QStringLiteral("pluginImageLoaded id=%1 imageData=%2").arg(Console::quoted(id), Console::value(map)));
     });
     connect(o, &OvIntegrations::pluginImagesAdded, this, [](const QStringList &ids, bool merging) {
         Console::line(QStringLiteral("pluginImagesAdded ids=%1 mergingInstance=%2")
@@ -48,13 +48,17 @@ void SignalPrinter::connectResults(OvIntegrations *integrations)
         Console::line(QStringLiteral("pluginImageSaved outputPath=%1").arg(Console::quoted(path)));
     });
     connect(o, &OvIntegrations::pluginImageSavingProgress, this, [](const QString &path, float progress) {
-        Console::line(QStringLiteral("pluginImageSavingProgress outputPath=%1 progress=%2").arg(Console::quoted(path)).arg(progress));
+        Console::line(QStringLiteral("pluginImageSavingProgress outputPath=%1 progress=%2")
+                          .arg(Console::quoted(path))
+                          .arg(progress));
     });
     connect(o, &OvIntegrations::pluginImageSavingError, this, [](const QString &path, const QString &error) {
-        Console::line(QStringLiteral("pluginImageSavingError outputPath=%1 error=%2").arg(Console::quoted(path), Console::quoted(error)));
+        Console::line(QStringLiteral("pluginImageSavingError outputPath=%1 error=%2")
+                          .arg(Console::quoted(path), Console::quoted(error)));
     });
     connect(o, &OvIntegrations::trackEvent, this, [](const QString &identifier, const QVariantMap &params) {
-        Console::line(QStringLiteral("trackEvent identifier=%1 params=%2").arg(Console::quoted(identifier), Console::value(params)));
+        Console::line(QStringLiteral("trackEvent identifier=%1 params=%2")
+                          .arg(Console::quoted(identifier), Console::value(params)));
     });
     connect(o, &OvIntegrations::loadingErrorChanged, this, [o] {
         Console::line(QStringLiteral("loadingErrorChanged loadingError=%1").arg(Console::quoted(o->loadingError())));
@@ -66,7 +70,8 @@ void SignalPrinter::connectResults(OvIntegrations *integrations)
         Console::line(QStringLiteral("invalidImages invalidFiles=%1").arg(Console::list(files)));
     });
     connect(o, &OvIntegrations::currentImageChanged, this, [o] {
-        Console::line(QStringLiteral("currentImageChanged currentImage=%1").arg(Console::quoted(o->property("currentImage").toString())));
+        Console::line(QStringLiteral("currentImageChanged currentImage=%1")
+                          .arg(Console::quoted(o->property("currentImage").toString())));
     });
     connect(o, &OvIntegrations::imagedataChanged, this, [o] {
         Console::line(QStringLiteral("imagedataChanged imagedata=%1").arg(Console::value(o->imagedata())));
@@ -80,7 +85,8 @@ void SignalPrinter::connectRequests(OvIntegrations *integrations)
         Console::line(QStringLiteral("request mergeInstance data=%1").arg(Console::quoted(data)));
     });
     connect(o, qOverload<const QString &, bool>(&OvIntegrations::loadImage), this, [](const QString &id, bool raw) {
-        Console::line(QStringLiteral("request loadImage id=%1 isExportingRaw=%2").arg(Console::quoted(id), raw ? "true" : "false"));
+        Console::line(QStringLiteral("request loadImage id=%1 isExportingRaw=%2")
+                          .arg(Console::quoted(id), raw ? "true" : "false"));
     });
     connect(o, &OvIntegrations::saveImage, this,
             [](const std::shared_ptr<ImageData> &image, const QString &inputPath, const QString &outputPath,
@@ -90,6 +96,7 @@ void SignalPrinter::connectRequests(OvIntegrations *integrations)
                                        Console::quoted(outputPath), Console::value(saveOptions)));
             });
     connect(o, &OvIntegrations::saveSettings, this, [](const QString &id, const QVariantMap &settings) {
-        Console::line(QStringLiteral("request saveSettings id=%1 settings=%2").arg(Console::quoted(id), Console::value(settings)));
+        Console::line(QStringLiteral("request saveSettings id=%1 settings=%2")
+                          .arg(Console::quoted(id), Console::value(settings)));
     });
 }

@@ -130,8 +130,8 @@ void ViewController::crop(qreal x, qreal y, qreal width, qreal height)
     if (!loadedImage() || width <= 0 || height <= 0)
         return;
     // The library crops relative to the full image; the selection is relative to what is shown.
-    m_crop = QRectF(m_crop.x() + x * m_crop.width(), m_crop.y() + y * m_crop.height(),
-                    width * m_crop.width(), height * m_crop.height())
+    m_crop = QRectF(m_crop.x() + x * m_crop.width(), m_crop.y() + y * m_crop.height(), width * m_crop.width(),
+                    height * m_crop.height())
                  .intersected(QRectF(0, 0, 1, 1));
     m_integrations->setCropRect(m_crop);
 }

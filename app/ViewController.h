@@ -72,7 +72,8 @@ Q_SIGNALS:
 
 private:
     // What the pool thread made of one state of the loaded image.
-    struct Rendition {
+    struct Rendition
+    {
         std::shared_ptr<ImageData> source;
         std::shared_ptr<ImageData> image;
         QImage preview;

@@ -11,9 +11,8 @@ namespace {
 QString errorText(DWORD code)
 {
     wchar_t *buffer = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                       | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
     const QString text = buffer ? QString::fromWCharArray(buffer).trimmed() : QString();
     LocalFree(buffer);
     return text;

@@ -9,17 +9,24 @@
 
 AnnouncementLog::AnnouncementLog(CLIPluginData *backEnd)
 {
-    connect(backEnd, &PluginData::imagesAdded, this, [this](const QStringList &ids, bool merging) {
-        FuzzSupport::check(!ids.isEmpty(), "imagesAdded with an empty list");
-        FuzzSupport::check(ids.size() == QSet<QString>(ids.cbegin(), ids.cend()).size(), "a file announced twice at once", ids.join(QLatin1Char('|')));
-        added += ids;
-        lastMerging = merging;
-        ++addedSignals;
-    }, Qt::DirectConnection);
-    connect(backEnd, &PluginData::invalidImages, this, [this](const QStringList &files) {
-        FuzzSupport::check(!files.isEmpty(), "invalidImages with an empty list");
-        invalid += files;
-    }, Qt::DirectConnection);
+    connect(
+        backEnd, &PluginData::imagesAdded, this,
+        [this](const QStringList &ids, bool merging) {
+            FuzzSupport::check(!ids.isEmpty(), "imagesAdded with an empty list");
+            FuzzSupport::check(ids.size() == QSet<QString>(ids.cbegin(), ids.cend()).size(),
+                               "a file announced twice at once", ids.join(QLatin1Char('|')));
+            added += ids;
+            lastMerging = merging;
+            ++addedSignals;
+        },
+        Qt::DirectConnection);
+    connect(
+        backEnd, &PluginData::invalidImages, this,
+        [this](const QStringList &files) {
+            FuzzSupport::check(!files.isEmpty(), "invalidImages with an empty list");
+            invalid += files;
+        },
+        Qt::DirectConnection);
 }
 
 void AnnouncementLog::clear()

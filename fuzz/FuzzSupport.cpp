@@ -129,8 +129,8 @@ QVariant consumeValue(FuzzedDataProvider &in, int depth, const QStringList &keys
         const int entries = in.ConsumeIntegralInRange(0, 8);
         for (int i = 0; i < entries && in.remaining_bytes() > 0; ++i) {
             const bool known = !keys.isEmpty() && in.ConsumeBool();
-            const QString key = known ? keys.at(in.ConsumeIntegralInRange<int>(0, int(keys.size()) - 1))
-                                      : consumeText(in, 16);
+            const QString key =
+                known ? keys.at(in.ConsumeIntegralInRange<int>(0, int(keys.size()) - 1)) : consumeText(in, 16);
             map.insert(key, consumeValue(in, depth - 1, keys));
         }
         return map;

@@ -33,11 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList pendingFiles = pending.isEmpty() ? QStringList() : pending.split(QStringLiteral("::"));
     checkAnnouncedFiles(pendingFiles);
     check(!(backEnd.isPluginMode() && pendingFiles.isEmpty()), "external-editor mode without files");
-    check(backEnd.getMergableInstanceKey() == backEnd.getPluginDisplayName(), "merge key differs from the display name");
+    check(backEnd.getMergableInstanceKey() == backEnd.getPluginDisplayName(),
+          "merge key differs from the display name");
 
     AnnouncementLog log(&backEnd);
     backEnd.start();
-    check(log.added == pendingFiles, "start() announced other files than the merging data", log.added.join(QLatin1Char('|')));
+    check(log.added == pendingFiles, "start() announced other files than the merging data",
+          log.added.join(QLatin1Char('|')));
     check(log.addedSignals <= 1 && !log.lastMerging, "start() announced as merged or more than once");
     check(backEnd.getDataForMerging().isEmpty(), "files still pending after start()");
     return 0;

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         runningInstance->mergeInstance(mergeData);
         const QStringList expected = mergeData.isEmpty() ? QStringList() : mergeData.split(QStringLiteral("::"));
         check(runningLog->added == expected, "merged files differ from the new instance's files", mergeData);
-        check(runningLog->invalid.isEmpty(), "a file of the new instance rejected by the running one", runningLog->invalid.join(QLatin1Char('|')));
+        check(runningLog->invalid.isEmpty(), "a file of the new instance rejected by the running one",
+              runningLog->invalid.join(QLatin1Char('|')));
         check(expected.isEmpty() || runningLog->lastMerging, "merged files not announced as merged");
     } else {
         const QString mergeData = FuzzSupport::consumeText(in, 512);

@@ -74,11 +74,27 @@ uint64_t consumePlaneBytes(FuzzedDataProvider &in, const IPCParams &record)
 
 const QStringList &knownHostNames()
 {
-    static const QStringList names = {
-        "Adobe Photoshop Elements", "Adobe Photoshop", "Corel Painter", "Corel PHOTO-PAINT", "CorelDRAW",
-        "PhotoLine", "Luminar Flex", "Luminar", "Host Editor", "ACDSee Ultimate", "ACDSee Professional",
-        "ACDSee Gemstone", "XnView MP", "Corel PaintShop Pro", "Affinity Photo 2", "Affinity Photo",
-        "ON1 Photo RAW", "GIMP", "Paint.NET", "Aurora HDR", "Orvane Studio"};
+    static const QStringList names = {"Adobe Photoshop Elements",
+                                      "Adobe Photoshop",
+                                      "Corel Painter",
+                                      "Corel PHOTO-PAINT",
+                                      "CorelDRAW",
+                                      "PhotoLine",
+                                      "Luminar Flex",
+                                      "Luminar",
+                                      "Host Editor",
+                                      "ACDSee Ultimate",
+                                      "ACDSee Professional",
+                                      "ACDSee Gemstone",
+                                      "XnView MP",
+                                      "Corel PaintShop Pro",
+                                      "Affinity Photo 2",
+                                      "Affinity Photo",
+                                      "ON1 Photo RAW",
+                                      "GIMP",
+                                      "Paint.NET",
+                                      "Aurora HDR",
+                                      "Orvane Studio"};
     return names;
 }
 
@@ -158,9 +174,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(loaded.value(QStringLiteral("manual")).toBool() == (record->runMode != 1), "manual differs");
     const char *const keys[5] = {"Denoise", "Sharpen", "Enhance", "Face Recovery", "subjectSettings"};
     for (int i = 0; i < 5; ++i)
-        check(loaded.value(QLatin1String(keys[i])).toString() == expectedText(textFields[i], sizeof(settings.denoiseSettings)),
+        check(loaded.value(QLatin1String(keys[i])).toString()
+                  == expectedText(textFields[i], sizeof(settings.denoiseSettings)),
               "text field read differently", QLatin1String(keys[i]));
-    check(loaded.value(QStringLiteral("maskStrokes")).toString() == expectedText(settings.maskStrokes, sizeof(settings.maskStrokes)),
+    check(loaded.value(QStringLiteral("maskStrokes")).toString()
+              == expectedText(settings.maskStrokes, sizeof(settings.maskStrokes)),
           "maskStrokes read differently");
     return 0;
 }

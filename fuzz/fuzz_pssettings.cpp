@@ -21,8 +21,9 @@ namespace {
 
 const QStringList &settingsKeys()
 {
-    static const QStringList keys = {"Denoise", "Sharpen", "Enhance", "Face Recovery", "subjectSettings",
-                                     "category", "params", "auto", "strokes", "originalSubjectPath", "version"};
+    static const QStringList keys = {"Denoise",  "Sharpen", "Enhance", "Face Recovery", "subjectSettings",
+                                     "category", "params",  "auto",    "strokes",       "originalSubjectPath",
+                                     "version"};
     return keys;
 }
 
@@ -41,12 +42,14 @@ void checkField(const QVariantMap &loaded, const char *key, const char *field, s
     // Parsing megabytes of strokes would cost more than the code under test: a long text is
     // only checked for its brackets.
     if (text.size() > 65536) {
-        check(text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')), "long stored text is not an array", QLatin1String(key));
+        check(text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')), "long stored text is not an array",
+              QLatin1String(key));
         return;
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    check(error.error == QJsonParseError::NoError, "stored text is not JSON", QLatin1String(key) + QLatin1Char(' ') + error.errorString());
+    check(error.error == QJsonParseError::NoError, "stored text is not JSON",
+          QLatin1String(key) + QLatin1Char(' ') + error.errorString());
     check(array ? document.isArray() : document.isObject(), "stored JSON of the wrong kind", QLatin1String(key));
 }
 
@@ -65,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QVariantMap settings;
     const int entries = in.ConsumeIntegralInRange(0, 8);
     for (int i = 0; i < entries && in.remaining_bytes() > 0; ++i) {
-        const QString key = in.ConsumeBool() ? settingsKeys().at(in.ConsumeIntegralInRange(0, 4))
-                                             : FuzzSupport::consumeText(in, 16);
+        const QString key =
+            in.ConsumeBool() ? settingsKeys().at(in.ConsumeIntegralInRange(0, 4)) : FuzzSupport::consumeText(in, 16);
         settings.insert(key, FuzzSupport::consumeValue(in, 5, settingsKeys()));
     }
 
@@ -84,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkField(loaded, "Enhance", stored.enhanceSettings, sizeof(stored.enhanceSettings), 255, false);
     checkField(loaded, "Face Recovery", stored.faceRecoverySettings, sizeof(stored.faceRecoverySettings), 255, false);
     checkField(loaded, "subjectSettings", stored.subjectSettings, sizeof(stored.subjectSettings), 255, false);
-    checkField(loaded, "maskStrokes", stored.maskStrokes, sizeof(stored.maskStrokes), sizeof(stored.maskStrokes) - 1, true);
+    checkField(loaded, "maskStrokes", stored.maskStrokes, sizeof(stored.maskStrokes), sizeof(stored.maskStrokes) - 1,
+               true);
     return 0;
 }

@@ -12,7 +12,7 @@ namespace ChannelOrder {
 
 namespace detail {
 
-template <typename T>
+template<typename T>
 void swapRows(cv::Mat &image, const cv::Range &rows)
 {
     const int channels = image.channels();

@@ -18,6 +18,4 @@ void ChildProcessTie::prepare(QProcess &process)
     });
 }
 
-void ChildProcessTie::adopt(QProcess &)
-{
-}
+void ChildProcessTie::adopt(QProcess &) { }

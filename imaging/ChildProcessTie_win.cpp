@@ -27,9 +27,7 @@ HANDLE killOnCloseJob()
 
 } // namespace
 
-void ChildProcessTie::prepare(QProcess &)
-{
-}
+void ChildProcessTie::prepare(QProcess &) { }
 
 // Processes the helper starts later join the job with it.
 void ChildProcessTie::adopt(QProcess &process)

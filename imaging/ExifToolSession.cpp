@@ -50,7 +50,8 @@ void ExifToolSession::execute(const QStringList &arguments, Done done)
     m_done = std::move(done);
     if (!started) {
         // Answer from the event loop, as for every other outcome.
-        QMetaObject::invokeMethod(this, [this] { finish(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { finish(false); }, Qt::QueuedConnection);
         return;
     }
     ++m_sequence;
@@ -77,8 +78,7 @@ bool ExifToolSession::ensureStarted()
     ChildProcessTie::prepare(*m_process);
     // Starting is asynchronous: a missing executable is reported through errorOccurred.
     m_process->start(QStringLiteral("exiftool"),
-                     {QStringLiteral("-stay_open"), QStringLiteral("True"), QStringLiteral("-@"),
-                      QStringLiteral("-")});
+                     {QStringLiteral("-stay_open"), QStringLiteral("True"), QStringLiteral("-@"), QStringLiteral("-")});
     if (!m_process || m_process->state() == QProcess::NotRunning)
         return false;
     ChildProcessTie::adopt(*m_process);

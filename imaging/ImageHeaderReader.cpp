@@ -20,8 +20,7 @@ struct ByteReader
     quint32 byteAt(int i) const { return static_cast<quint8>(bytes.at(i)); }
     quint16 u16(int i) const
     {
-        return static_cast<quint16>(bigEndian ? (byteAt(i) << 8) | byteAt(i + 1)
-                                              : byteAt(i) | (byteAt(i + 1) << 8));
+        return static_cast<quint16>(bigEndian ? (byteAt(i) << 8) | byteAt(i + 1) : byteAt(i) | (byteAt(i + 1) << 8));
     }
     quint32 u32(int i) const
     {
@@ -31,8 +30,7 @@ struct ByteReader
 
 quint32 le24(const QByteArray &b, int i)
 {
-    return quint32(quint8(b.at(i))) | (quint32(quint8(b.at(i + 1))) << 8)
-        | (quint32(quint8(b.at(i + 2))) << 16);
+    return quint32(quint8(b.at(i))) | (quint32(quint8(b.at(i + 1))) << 8) | (quint32(quint8(b.at(i + 2))) << 16);
 }
 
 } // namespace

@@ -14,7 +14,7 @@ class ImageHeaderReader
 public:
     struct Header
     {
-        QSize size;          // as stored; invalid when the header could not be read
+        QSize size; // as stored; invalid when the header could not be read
         int orientation = 1; // EXIF/TIFF orientation 1..8 when the header carries one
     };
 

@@ -36,9 +36,8 @@ Result copy(const QString &sourcePath, const QString &targetPath, QString *error
     QProcess exiftool;
     exiftool.start(QStringLiteral("exiftool"),
                    {QStringLiteral("-q"), QStringLiteral("-q"), QStringLiteral("-tagsFromFile"),
-                    source.absoluteFilePath(), QStringLiteral("-all:all"),
-                    QStringLiteral("-icc_profile"), QStringLiteral("-Orientation=1"),
-                    QStringLiteral("-n"), QStringLiteral("-overwrite_original"),
+                    source.absoluteFilePath(), QStringLiteral("-all:all"), QStringLiteral("-icc_profile"),
+                    QStringLiteral("-Orientation=1"), QStringLiteral("-n"), QStringLiteral("-overwrite_original"),
                     QFileInfo(targetPath).absoluteFilePath()});
     if (!exiftool.waitForStarted(TimeoutMs)) {
         qWarning() << "ExifTool is not available, metadata not copied:" << exiftool.errorString();

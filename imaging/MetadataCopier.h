@@ -10,8 +10,8 @@ namespace MetadataCopier {
 enum class Result {
     Copied,
     NothingToCopy, // no source file, or a target format that holds no metadata of ours
-    Unavailable,   // ExifTool could not be started
-    Failed,        // ExifTool ran and could not write the target (a full disk, for one)
+    Unavailable, // ExifTool could not be started
+    Failed, // ExifTool ran and could not write the target (a full disk, for one)
 };
 
 // Rewrites `targetPath` in place with the metadata of `sourcePath`. Every result but Copied comes

@@ -33,21 +33,28 @@ QByteArray binaryValue(const QJsonObject &object, const QString &key)
 {
     static const QLatin1String prefix("base64:");
     const QString value = object.value(key).toString();
-    return value.startsWith(prefix) ? QByteArray::fromBase64(value.mid(prefix.size()).toLatin1())
-                                    : QByteArray();
+    return value.startsWith(prefix) ? QByteArray::fromBase64(value.mid(prefix.size()).toLatin1()) : QByteArray();
 }
 
 QStringList metadataArguments(const QString &path)
 {
-    return {QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-G"),
-            QStringLiteral("-charset"), QStringLiteral("filename=utf8"), path};
+    return {QStringLiteral("-j"),
+            QStringLiteral("-n"),
+            QStringLiteral("-G"),
+            QStringLiteral("-charset"),
+            QStringLiteral("filename=utf8"),
+            path};
 }
 
 QStringList previewArguments(const QString &path)
 {
-    return {QStringLiteral("-j"), QStringLiteral("-b"), QStringLiteral("-PreviewImage"),
-            QStringLiteral("-ThumbnailImage"), QStringLiteral("-charset"),
-            QStringLiteral("filename=utf8"), path};
+    return {QStringLiteral("-j"),
+            QStringLiteral("-b"),
+            QStringLiteral("-PreviewImage"),
+            QStringLiteral("-ThumbnailImage"),
+            QStringLiteral("-charset"),
+            QStringLiteral("filename=utf8"),
+            path};
 }
 
 // A path goes down ExifTool's argument stream as one line, and must not read as an option.
@@ -87,19 +94,21 @@ struct OvExifTool::Private
         if (request.kind == Request::Metadata) {
             if (!usablePath(request.source))
                 return answerMetadata(request, false, {}, "unusable path");
-            session.execute(metadataArguments(path), [this, request](bool ok, const QByteArray &out, const QByteArray &err) {
-                answerMetadata(request, ok, out, err);
-            });
+            session.execute(metadataArguments(path),
+                            [this, request](bool ok, const QByteArray &out, const QByteArray &err) {
+                                answerMetadata(request, ok, out, err);
+                            });
         } else {
             if (!usablePath(request.source))
                 return makeThumbnail(request, QByteArray());
-            session.execute(previewArguments(path), [this, request](bool ok, const QByteArray &out, const QByteArray &) {
-                const QJsonObject object = ok ? firstObject(out) : QJsonObject();
-                QByteArray preview = binaryValue(object, QStringLiteral("PreviewImage"));
-                if (preview.isEmpty())
-                    preview = binaryValue(object, QStringLiteral("ThumbnailImage"));
-                makeThumbnail(request, preview);
-            });
+            session.execute(previewArguments(path),
+                            [this, request](bool ok, const QByteArray &out, const QByteArray &) {
+                                const QJsonObject object = ok ? firstObject(out) : QJsonObject();
+                                QByteArray preview = binaryValue(object, QStringLiteral("PreviewImage"));
+                                if (preview.isEmpty())
+                                    preview = binaryValue(object, QStringLiteral("ThumbnailImage"));
+                                makeThumbnail(request, preview);
+                            });
         }
     }
 
@@ -118,10 +127,13 @@ struct OvExifTool::Private
             ThumbnailMaker::make(request.source, request.thumbnail, request.orientation, preview);
             // The owner waits for the pool in its destructor, so it is alive here; the queued
             // call is dropped if it is deleted before the event loop delivers it.
-            QMetaObject::invokeMethod(q, [this, request] {
-                done();
-                emit q->thumbnailFinished(request.thumbnail);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                q,
+                [this, request] {
+                    done();
+                    emit q->thumbnailFinished(request.thumbnail);
+                },
+                Qt::QueuedConnection);
         });
     }
 
@@ -129,7 +141,8 @@ struct OvExifTool::Private
     {
         busy = false;
         // Let the signal go out first; the next request starts from the event loop.
-        QMetaObject::invokeMethod(q, [this] { next(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            q, [this] { next(); }, Qt::QueuedConnection);
     }
 
     OvExifTool *q;

@@ -83,14 +83,14 @@ void OvImageReaderWorker::loadImage(const QString &path, const QVariantMap &meta
         }
     } catch (const std::exception &e) {
         // Decoders throw on damaged streams, allocations on images too large for memory.
-        emit error(failure(path, QStringLiteral("the file is corrupt or too large (%1)").arg(QString::fromUtf8(e.what()))));
+        emit error(
+            failure(path, QStringLiteral("the file is corrupt or too large (%1)").arg(QString::fromUtf8(e.what()))));
         return;
     }
 
     QVariantMap description;
     description.insert(QStringLiteral("filepath"), path);
     description.insert(QStringLiteral("metadata"), metadata);
-    description.insert(QStringLiteral("image"),
-                       QVariant::fromValue(std::make_shared<ImageData>(image, cv::Mat())));
+    description.insert(QStringLiteral("image"), QVariant::fromValue(std::make_shared<ImageData>(image, cv::Mat())));
     emit imageLoaded(description);
 }

@@ -12,9 +12,8 @@ namespace {
 // Formats that OpenCV's decoders on every supported platform read, including 16-bit and alpha.
 const QStringList &readableFormats()
 {
-    static const QStringList formats = {QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                        QStringLiteral("png"), QStringLiteral("tif"),
-                                        QStringLiteral("tiff"), QStringLiteral("webp"),
+    static const QStringList formats = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                        QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("webp"),
                                         QStringLiteral("bmp")};
     return formats;
 }
@@ -50,9 +49,7 @@ QSize OvImageUtils::imageSize(const QString &path)
     QImageReader reader(path);
     const QSize stored = reader.size();
     if (stored.isValid())
-        return reader.transformation().testFlag(QImageIOHandler::TransformationRotate90)
-            ? stored.transposed()
-            : stored;
+        return reader.transformation().testFlag(QImageIOHandler::TransformationRotate90) ? stored.transposed() : stored;
 
     // Qt's TIFF and WebP plug-ins are optional; read those headers ourselves.
     const ImageHeaderReader::Header header = ImageHeaderReader::read(path);

@@ -25,8 +25,8 @@ constexpr int DefaultQuality = 95;
 
 struct Encoding
 {
-    bool alpha = false;   // the format stores an alpha channel
-    bool deep = false;    // the format stores 16-bit samples
+    bool alpha = false; // the format stores an alpha channel
+    bool deep = false; // the format stores 16-bit samples
     std::vector<int> params;
 };
 
@@ -62,9 +62,9 @@ cv::Mat encoderPixels(const ImageData &image, const Encoding &encoding)
         return pixels;
     if (pixels.data == region.data || dropAlpha) {
         // Still the shared image, or fewer channels: reorder into a buffer of our own.
-        const int code = dropAlpha ? cv::COLOR_RGBA2BGR
-            : pixels.channels() == 4 ? cv::COLOR_RGBA2BGRA
-                                     : cv::COLOR_RGB2BGR;
+        const int code = dropAlpha                ? cv::COLOR_RGBA2BGR
+                         : pixels.channels() == 4 ? cv::COLOR_RGBA2BGRA
+                                                  : cv::COLOR_RGB2BGR;
         cv::Mat result;
         cv::cvtColor(pixels, result, code);
         return result;
@@ -99,7 +99,8 @@ void removeStaleTemporaries(const QString &target, const QString &extension, con
 
 // A new file gets the usual permissions of a document; a replaced one keeps its own.
 constexpr QFileDevice::Permissions NewFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-    | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+                                                        | QFileDevice::ReadUser | QFileDevice::WriteUser
+                                                        | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
 using Progress = std::function<void(float)>;
 
@@ -171,8 +172,7 @@ OvImageWriter::OvImageWriter(QObject *parent)
 OvImageWriter::~OvImageWriter() = default;
 
 void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-                              const QString &outputPath, const QVariantMap &imageData,
-                              const QVariantMap &saveOptions)
+                              const QString &outputPath, const QVariantMap &imageData, const QVariantMap &saveOptions)
 {
     Q_UNUSED(imageData)
     emit writeProgress(outputPath, 0.0f);
@@ -186,8 +186,8 @@ void OvImageWriter::saveImage(const std::shared_ptr<ImageData> &image, const QSt
     if (reason.isEmpty())
         reason = replaceTarget(std::move(encoded), inputPath, target, extension, progress);
     if (!reason.isEmpty()) {
-        emit errorSaving(outputPath, QStringLiteral("Cannot save %1: %2")
-                                         .arg(QDir::toNativeSeparators(outputPath), reason));
+        emit errorSaving(outputPath,
+                         QStringLiteral("Cannot save %1: %2").arg(QDir::toNativeSeparators(outputPath), reason));
         return;
     }
     const qint64 size = QFileInfo(target).size();

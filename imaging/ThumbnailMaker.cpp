@@ -43,8 +43,8 @@ cv::Mat shrunk(const cv::Mat &image)
         return image;
     const double scale = double(ThumbnailMaker::LongSide) / longSide;
     cv::Mat result;
-    cv::resize(image, result, cv::Size(std::max(1, int(image.cols * scale)), std::max(1, int(image.rows * scale))),
-               0, 0, cv::INTER_AREA);
+    cv::resize(image, result, cv::Size(std::max(1, int(image.cols * scale)), std::max(1, int(image.rows * scale))), 0,
+               0, cv::INTER_AREA);
     return result;
 }
 
@@ -63,8 +63,7 @@ bool writeInPlace(const QString &thumbnailPath, const std::vector<uchar> &jpeg)
 
 namespace ThumbnailMaker {
 
-bool make(const QString &sourcePath, const QString &thumbnailPath, int orientation,
-          const QByteArray &embeddedPreview)
+bool make(const QString &sourcePath, const QString &thumbnailPath, int orientation, const QByteArray &embeddedPreview)
 {
     const cv::Mat decoded = decode(sourcePath, embeddedPreview);
     if (decoded.empty()) {

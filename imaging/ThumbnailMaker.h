@@ -10,8 +10,7 @@ namespace ThumbnailMaker {
 
 constexpr int LongSide = 512;
 
-bool make(const QString &sourcePath, const QString &thumbnailPath, int orientation,
-          const QByteArray &embeddedPreview);
+bool make(const QString &sourcePath, const QString &thumbnailPath, int orientation, const QByteArray &embeddedPreview);
 
 } // namespace ThumbnailMaker
 

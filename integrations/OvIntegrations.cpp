@@ -59,41 +59,30 @@ void OvIntegrations::connectBackEnd()
 {
     // The back end's event loop is over by the time `finished` is emitted, so this queued call
     // is never delivered; the back end lives until the process ends.
-    connect(&m_workerThread, &QThread::finished, m_backEnd, &QObject::deleteLater,
-            Qt::QueuedConnection);
+    connect(&m_workerThread, &QThread::finished, m_backEnd, &QObject::deleteLater, Qt::QueuedConnection);
 
-    connect(this, &OvIntegrations::mergeInstance, m_backEnd, &PluginData::mergeInstance,
-            Qt::QueuedConnection);
-    connect(this, &OvIntegrations::loadImage, m_backEnd, &PluginData::loadImage,
-            Qt::QueuedConnection);
-    connect(this, &OvIntegrations::saveImage, m_backEnd, &PluginData::saveImage,
-            Qt::QueuedConnection);
+    connect(this, &OvIntegrations::mergeInstance, m_backEnd, &PluginData::mergeInstance, Qt::QueuedConnection);
+    connect(this, &OvIntegrations::loadImage, m_backEnd, &PluginData::loadImage, Qt::QueuedConnection);
+    connect(this, &OvIntegrations::saveImage, m_backEnd, &PluginData::saveImage, Qt::QueuedConnection);
     // The caller relies on the settings being stored by the time its emit returns.
-    connect(this, &OvIntegrations::saveSettings, m_backEnd, &PluginData::saveSettings,
-            Qt::DirectConnection);
+    connect(this, &OvIntegrations::saveSettings, m_backEnd, &PluginData::saveSettings, Qt::DirectConnection);
 
     connect(m_backEnd, &PluginData::isPluginModeChanged, this, &OvIntegrations::isPluginModeChanged,
             Qt::AutoConnection);
-    connect(m_backEnd, &PluginData::isLoadingChanged, this, &OvIntegrations::loadingChanged,
-            Qt::AutoConnection);
-    connect(m_backEnd, &PluginData::imageSaved, this, &OvIntegrations::pluginImageSaved,
+    connect(m_backEnd, &PluginData::isLoadingChanged, this, &OvIntegrations::loadingChanged, Qt::AutoConnection);
+    connect(m_backEnd, &PluginData::imageSaved, this, &OvIntegrations::pluginImageSaved, Qt::QueuedConnection);
+    connect(m_backEnd, &PluginData::imageLoaded, this, &OvIntegrations::handleImageLoaded, Qt::QueuedConnection);
+    connect(m_backEnd, &PluginData::imagesAdded, this, &OvIntegrations::pluginImagesAdded, Qt::QueuedConnection);
+    connect(m_backEnd, &PluginData::imageSavingProgress, this, &OvIntegrations::pluginImageSavingProgress,
             Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::imageLoaded, this, &OvIntegrations::handleImageLoaded,
+    connect(m_backEnd, &PluginData::imageSavingError, this, &OvIntegrations::pluginImageSavingError,
             Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::imagesAdded, this, &OvIntegrations::pluginImagesAdded,
-            Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::imageSavingProgress, this,
-            &OvIntegrations::pluginImageSavingProgress, Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::imageSavingError, this,
-            &OvIntegrations::pluginImageSavingError, Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::trackEvent, this, &OvIntegrations::trackEvent,
-            Qt::QueuedConnection);
+    connect(m_backEnd, &PluginData::trackEvent, this, &OvIntegrations::trackEvent, Qt::QueuedConnection);
     connect(m_backEnd, &PluginData::loadingErrorChanged, this, &OvIntegrations::loadingErrorChanged,
             Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::loadingStatusChanged, this,
-            &OvIntegrations::loadingStatusChanged, Qt::QueuedConnection);
-    connect(m_backEnd, &PluginData::invalidImages, this, &OvIntegrations::invalidImages,
+    connect(m_backEnd, &PluginData::loadingStatusChanged, this, &OvIntegrations::loadingStatusChanged,
             Qt::QueuedConnection);
+    connect(m_backEnd, &PluginData::invalidImages, this, &OvIntegrations::invalidImages, Qt::QueuedConnection);
 }
 
 void OvIntegrations::setup(QApplication *app, OvIntercom *intercom)

@@ -85,9 +85,8 @@ Q_SIGNALS:
     void pluginImageSavingError(const QString &outputPath, const QString &error);
     void mergeInstance(QString data);
     void loadImage(const QString &id, bool isExportingRaw = false);
-    void saveImage(const std::shared_ptr<ImageData> &outIm, const QString &inputPath,
-                   const QString &outputPath, const QVariantMap &imageData,
-                   const QVariantMap &saveOptions);
+    void saveImage(const std::shared_ptr<ImageData> &outIm, const QString &inputPath, const QString &outputPath,
+                   const QVariantMap &imageData, const QVariantMap &saveOptions);
     void saveSettings(const QString &id, const QVariantMap &settings);
     void trackEvent(const QString &identifier, const QVariantMap &params);
     void loadingErrorChanged();

@@ -10,5 +10,5 @@ void qml_register_types_OvIntegrations()
 
 // Lives as long as the library is loaded, so the engine finds the module without any call from
 // the application.
-static const QQmlModuleRegistration ovIntegrationsModuleRegistration(
-    "OvIntegrations", qml_register_types_OvIntegrations);
+static const QQmlModuleRegistration ovIntegrationsModuleRegistration("OvIntegrations",
+                                                                     qml_register_types_OvIntegrations);

@@ -42,18 +42,10 @@ QString PluginData::getDataForMerging()
     return {};
 }
 
-void PluginData::mergeInstance(const QString &)
-{
-}
+void PluginData::mergeInstance(const QString &) { }
 
-void PluginData::setup(QApplication *, OvIntercom *)
-{
-}
+void PluginData::setup(QApplication *, OvIntercom *) { }
 
-void PluginData::start()
-{
-}
+void PluginData::start() { }
 
-void PluginData::cleanup()
-{
-}
+void PluginData::cleanup() { }

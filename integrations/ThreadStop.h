@@ -10,10 +10,10 @@ namespace ThreadStop {
 // The owner's log lines, in the order they can appear.
 struct Messages
 {
-    const char *stopping;      // info, always
-    const char *stopped;       // info, the thread ended after quit
-    const char *timedOut;      // warning, before terminate
-    const char *terminated;    // info, the thread ended after terminate
+    const char *stopping; // info, always
+    const char *stopped; // info, the thread ended after quit
+    const char *timedOut; // warning, before terminate
+    const char *terminated; // info, the thread ended after terminate
     const char *notTerminated; // critical, the thread still runs
 };
 

@@ -38,7 +38,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    struct Case {
+    struct Case
+    {
         const char *name;
         int width, height, depth, channels;
     };

@@ -19,7 +19,7 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 bool makeFolder(const QString &dir, int count)
 {
@@ -33,7 +33,8 @@ bool makeFolder(const QString &dir, int count)
     return true;
 }
 
-struct PerFile {
+struct PerFile
+{
     double wallNs;
     double cpuNs;
 };
@@ -125,8 +126,9 @@ int main(int argc, char **argv)
         << largeWall.size() << " drops of 100,000 files, per file (wall / processor time)\n";
     out << "  1,000 files:   " << us(median(smallWall)) << " us / " << us(median(smallCpu)) << " us\n";
     out << "  100,000 files: " << us(median(largeWall)) << " us / " << us(median(largeCpu)) << " us\n";
-    out << "  ratio 100,000 / 1,000 (target <= 1.50): wall " << QString::number(median(largeWall) / median(smallWall), 'f', 2)
-        << ", processor " << QString::number(median(largeCpu) / median(smallCpu), 'f', 2) << "\n";
+    out << "  ratio 100,000 / 1,000 (target <= 1.50): wall "
+        << QString::number(median(largeWall) / median(smallWall), 'f', 2) << ", processor "
+        << QString::number(median(largeCpu) / median(smallCpu), 'f', 2) << "\n";
     out << "  file-system walk and existence test alone, processor time: 1,000 files " << us(median(smallWalkCpu))
         << " us, 100,000 files " << us(median(largeWalkCpu)) << " us, ratio "
         << QString::number(median(largeWalkCpu) / median(smallWalkCpu), 'f', 2) << "\n";

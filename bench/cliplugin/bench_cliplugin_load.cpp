@@ -25,7 +25,7 @@
 namespace {
 
 // The back end's progress messages would swamp the figures; failures end the run with qFatal.
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 // A photo-like 6000 x 4000 picture: smooth gradients with fine noise, so that JPEG has work to do.
 bool writePhoto(const QString &path)
@@ -53,11 +53,15 @@ double timedLoad(PluginData *backEnd, const QString &file)
 {
     QEventLoop loop;
     bool ok = false;
-    const auto done = QObject::connect(backEnd, &PluginData::imageLoaded, &loop,
-                                       [&](const QString &id) { ok = id == file; loop.quit(); },
-                                       Qt::QueuedConnection);
-    const auto failed = QObject::connect(backEnd, &PluginData::loadingErrorChanged, &loop, [&] { loop.quit(); },
-                                         Qt::QueuedConnection);
+    const auto done = QObject::connect(
+        backEnd, &PluginData::imageLoaded, &loop,
+        [&](const QString &id) {
+            ok = id == file;
+            loop.quit();
+        },
+        Qt::QueuedConnection);
+    const auto failed = QObject::connect(
+        backEnd, &PluginData::loadingErrorChanged, &loop, [&] { loop.quit(); }, Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
     QMetaObject::invokeMethod(backEnd, "loadImage", Qt::QueuedConnection, Q_ARG(QString, file), Q_ARG(bool, false));
@@ -144,7 +148,8 @@ int main(int argc, char **argv)
     out << QStringLiteral("  ratio reader / imread: %1\n").arg(reader / imread, 0, 'f', 2);
     out.flush();
 
-    QMetaObject::invokeMethod(backEnd, [backEnd] { delete backEnd; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        backEnd, [backEnd] { delete backEnd; }, Qt::BlockingQueuedConnection);
     worker.quit();
     worker.wait();
     return 0;

@@ -68,8 +68,8 @@ bool resetPeak()
 
 struct Peak
 {
-    long long total = -1;  // bytes the call adds to the peak resident set
-    long long shared = 0;  // of which pages of the shared planes, newly mapped by the call
+    long long total = -1; // bytes the call adds to the peak resident set
+    long long shared = 0; // of which pages of the shared planes, newly mapped by the call
     long long own() const { return total - shared; }
 };
 
@@ -173,8 +173,8 @@ int main(int argc, char *argv[])
 
     const size_t pixels = size_t(width) * size_t(height);
     const size_t bytes = pixels * 8;
-    std::printf("image %d x %d (%.1f MP), four-channel 16-bit size %.0f MB, %d runs, %d OpenCV threads\n", width, height,
-                pixels / 1e6, bytes / 1e6, runs, cv::getNumThreads());
+    std::printf("image %d x %d (%.1f MP), four-channel 16-bit size %.0f MB, %d runs, %d OpenCV threads\n", width,
+                height, pixels / 1e6, bytes / 1e6, runs, cv::getNumThreads());
 
     std::vector<unsigned char> source(bytes, 1);
     std::vector<unsigned char> target(bytes, 2);
@@ -257,13 +257,15 @@ int main(int argc, char *argv[])
         plainSave(session, loaded);
         plainSaves.push_back(msSince(start));
     }
-    std::printf("plain load: %8.1f ms = %5.2f x (a)   own memory added %.1f MB = %.2f bytes/pixel\n", median(plainLoads),
-                median(plainLoads) / baselineA, plainLoadPeak.own() / 1e6, double(plainLoadPeak.own()) / double(pixels));
+    std::printf("plain load: %8.1f ms = %5.2f x (a)   own memory added %.1f MB = %.2f bytes/pixel\n",
+                median(plainLoads), median(plainLoads) / baselineA, plainLoadPeak.own() / 1e6,
+                double(plainLoadPeak.own()) / double(pixels));
     std::printf("plain save: %8.1f ms = %5.2f x (b)\n", median(plainSaves), median(plainSaves) / baselineB);
 
     backEnd->cleanup();
     session.removeAll();
-    const bool met = loadMs <= 2 * baselineA && saveMs <= 3 * baselineB && double(loadPeak.own()) <= 16.0 * double(pixels);
+    const bool met =
+        loadMs <= 2 * baselineA && saveMs <= 3 * baselineB && double(loadPeak.own()) <= 16.0 * double(pixels);
     std::printf("targets %s\n", met ? "met" : "NOT met");
     return 0;
 }

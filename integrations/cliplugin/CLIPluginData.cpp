@@ -233,8 +233,7 @@ void CLIPluginData::loadImage(const QString &id, bool isExportingRaw)
 }
 
 void CLIPluginData::saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-                              const QString &outputPath, const QVariantMap &imageData,
-                              const QVariantMap &saveOptions)
+                              const QString &outputPath, const QVariantMap &imageData, const QVariantMap &saveOptions)
 {
     m_saveBack.save(image, inputPath, outputPath, imageData, saveOptions);
 }

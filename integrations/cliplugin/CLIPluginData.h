@@ -41,9 +41,8 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     void loadImage(const QString &id, bool isExportingRaw) override;
-    void saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-                   const QString &outputPath, const QVariantMap &imageData,
-                   const QVariantMap &saveOptions) override;
+    void saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath, const QString &outputPath,
+                   const QVariantMap &imageData, const QVariantMap &saveOptions) override;
     QVariantMap loadSettings(const QString &id) override;
     void saveSettings(const QString &id, const QVariantMap &settings) override;
     QString getMergableInstanceKey() const override;

@@ -59,13 +59,13 @@ public:
     void setLoadingError(const QString &error) { write(m_loadingError, error); }
 
 private:
-    template <typename T>
+    template<typename T>
     T read(const T &field) const
     {
         const QMutexLocker lock(&m_mutex);
         return field;
     }
-    template <typename T>
+    template<typename T>
     void write(T &field, const T &value)
     {
         const QMutexLocker lock(&m_mutex);

@@ -8,7 +8,7 @@ const QStringList &EditorNames::knownNonEditors()
 {
     static const QStringList names = [] {
         QStringList all{
-            QStringLiteral("cmd"), QStringLiteral("explorer"), QStringLiteral("OpenWith"),
+            QStringLiteral("cmd"),    QStringLiteral("explorer"), QStringLiteral("OpenWith"),
             QStringLiteral("chrome"), QStringLiteral("rundll32"), QStringLiteral("dllhost"),
         };
         for (const std::string &name : ProcessIdentity::systemLaunchers())

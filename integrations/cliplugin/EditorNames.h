@@ -10,8 +10,8 @@ class EditorNames
 {
 public:
     enum class Kind {
-        NotAnEditor,   // a known launcher; no editor name
-        Known,         // `name` holds the editor's display name
+        NotAnEditor, // a known launcher; no editor name
+        Known, // `name` holds the editor's display name
         ByDescription, // the executable's file description names it
     };
     struct Match

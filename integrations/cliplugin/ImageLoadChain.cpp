@@ -35,8 +35,8 @@ constexpr ThreadStop::Messages ReaderThreadStop{
 QString thumbnailPathFor(const QString &sourcePath)
 {
     const quint64 hash = qHash(QStringView(sourcePath), 0);
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QLatin1Char('/')
-        + QString::number(hash) + QStringLiteral("-thumbnail.jpeg");
+    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QLatin1Char('/') + QString::number(hash)
+           + QStringLiteral("-thumbnail.jpeg");
 }
 
 std::shared_ptr<ImageData> imageOf(const QVariantMap &description)
@@ -106,10 +106,9 @@ OvExifTool *ImageLoadChain::exifTool()
 {
     if (!m_exifTool) {
         m_exifTool = new OvExifTool(nullptr);
-        QObject::connect(m_exifTool, &OvExifTool::readFinished, &m_backEnd,
-                         [this](const QString &filePath, const QVariantMap &metadata) {
-                             onMetadataRead(filePath, metadata);
-                         });
+        QObject::connect(
+            m_exifTool, &OvExifTool::readFinished, &m_backEnd,
+            [this](const QString &filePath, const QVariantMap &metadata) { onMetadataRead(filePath, metadata); });
         QObject::connect(m_exifTool, &OvExifTool::thumbnailFinished, &m_backEnd,
                          [this](const QString &thumbnailPath) { onThumbnailFinished(thumbnailPath); });
     }

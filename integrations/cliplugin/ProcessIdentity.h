@@ -22,9 +22,9 @@ std::uint32_t parentProcessId();
 bool executablePath(std::uint32_t pid, std::string &path, unsigned long &lastError);
 
 enum class DescriptionStatus {
-    Found,          // `description` holds the executable's file description (possibly empty)
-    NoItem,         // the executable could not be opened as an item; `resultCode` says why
-    NoDescription,  // the item has no readable file description; `resultCode` says why
+    Found, // `description` holds the executable's file description (possibly empty)
+    NoItem, // the executable could not be opened as an item; `resultCode` says why
+    NoDescription, // the item has no readable file description; `resultCode` says why
 };
 
 // The human-readable file description of the executable at `path`.

@@ -59,12 +59,12 @@ QString resolvedProgram(const QString &program)
 {
     if (program.isEmpty())
         return {};
-    const QString found = program.contains(QLatin1Char('/'))
-        ? program : QStandardPaths::findExecutable(program);
+    const QString found = program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
     return found.isEmpty() ? QString() : QFileInfo(found).canonicalFilePath();
 }
 
-struct DesktopEntry {
+struct DesktopEntry
+{
     QString name;
     QString exec;
 };
@@ -104,6 +104,8 @@ namespace ProcessIdentity {
 // perl, node) are not here: a photo manager may be a script, and its desktop entry names it.
 const std::vector<std::string> &systemLaunchers()
 {
+    // One line per kind of program reads better than one line per name.
+    // clang-format off
     static const std::vector<std::string> names{
         // shells
         "sh", "bash", "dash", "zsh", "ksh", "mksh", "ash", "csh", "tcsh", "fish", "busybox", "nu", "elvish",
@@ -138,6 +140,7 @@ const std::vector<std::string> &systemLaunchers()
         "watch", "make", "dbus-run-session", "dbus-launch", "ssh-agent", "systemd-run", "systemd-inhibit",
         "start-stop-daemon", "setarch", "linux32", "linux64", "prlimit", "sg", "newgrp", "entr",
     };
+    // clang-format on
     return names;
 }
 

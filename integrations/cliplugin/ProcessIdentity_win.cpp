@@ -98,8 +98,8 @@ DescriptionStatus fileDescription(const std::string &path, std::string &descript
 
     const std::wstring widePath = toWide(path);
     IShellItem2 *item = nullptr;
-    HRESULT result = SHCreateItemFromParsingName(widePath.c_str(), nullptr, IID_IShellItem2,
-                                                 reinterpret_cast<void **>(&item));
+    HRESULT result =
+        SHCreateItemFromParsingName(widePath.c_str(), nullptr, IID_IShellItem2, reinterpret_cast<void **>(&item));
     if (FAILED(result) || !item) {
         resultCode = static_cast<long>(result);
         return DescriptionStatus::NoItem;

@@ -18,8 +18,7 @@ constexpr QLatin1String ApplePhotos("Apple Photos");
 
 QString applePhotosTarget(const QString &outputPath)
 {
-    return QDir::tempPath() + QDir::separator() + QFileInfo(outputPath).completeBaseName()
-        + QStringLiteral(".jpeg");
+    return QDir::tempPath() + QDir::separator() + QFileInfo(outputPath).completeBaseName() + QStringLiteral(".jpeg");
 }
 
 } // namespace
@@ -38,10 +37,8 @@ void SaveBack::connectWriter()
 {
     QObject::connect(m_writer.get(), &OvImageWriter::imageSaved, &m_backEnd,
                      [this](const QString &outputPath, qint64) { onImageSaved(outputPath); });
-    QObject::connect(m_writer.get(), &OvImageWriter::writeProgress, &m_backEnd,
-                     &PluginData::imageSavingProgress);
-    QObject::connect(m_writer.get(), &OvImageWriter::errorSaving, &m_backEnd,
-                     &PluginData::imageSavingError);
+    QObject::connect(m_writer.get(), &OvImageWriter::writeProgress, &m_backEnd, &PluginData::imageSavingProgress);
+    QObject::connect(m_writer.get(), &OvImageWriter::errorSaving, &m_backEnd, &PluginData::imageSavingError);
 }
 
 bool SaveBack::isApplePhotos() const
@@ -49,9 +46,8 @@ bool SaveBack::isApplePhotos() const
     return m_shared.forcedEditor() == ApplePhotos;
 }
 
-void SaveBack::save(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-                    const QString &outputPath, const QVariantMap &imageData,
-                    const QVariantMap &saveOptions)
+void SaveBack::save(const std::shared_ptr<ImageData> &image, const QString &inputPath, const QString &outputPath,
+                    const QVariantMap &imageData, const QVariantMap &saveOptions)
 {
     if (!image) {
         qCritical() << "Image pointer is null, cannot save image";
@@ -86,8 +82,7 @@ void SaveBack::replaceOriginal(const QString &temporaryPath)
     QFile::remove(temporaryPath);
     if (!replaced) {
         qWarning() << "Failed to copy image to original location:" << error;
-        Q_EMIT m_backEnd.imageSavingError(m_saveInputPath,
-                                          QStringLiteral("Failed to save back to Apple Photos"));
+        Q_EMIT m_backEnd.imageSavingError(m_saveInputPath, QStringLiteral("Failed to save back to Apple Photos"));
         return;
     }
     Q_EMIT m_backEnd.imageSaved(reportedPath());

@@ -28,9 +28,8 @@ public:
     // Relays the writer's progress and errors as the back end's and takes its completions.
     void connectWriter();
 
-    void save(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-              const QString &outputPath, const QVariantMap &imageData,
-              const QVariantMap &saveOptions);
+    void save(const std::shared_ptr<ImageData> &image, const QString &inputPath, const QString &outputPath,
+              const QVariantMap &imageData, const QVariantMap &saveOptions);
 
 private:
     bool isApplePhotos() const;

@@ -20,9 +20,8 @@ public:
     explicit OvImageWriter(QObject *parent = nullptr);
     ~OvImageWriter() override;
 
-    void saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath,
-                   const QString &outputPath, const QVariantMap &imageData,
-                   const QVariantMap &saveOptions);
+    void saveImage(const std::shared_ptr<ImageData> &image, const QString &inputPath, const QString &outputPath,
+                   const QVariantMap &imageData, const QVariantMap &saveOptions);
 
 Q_SIGNALS:
     void writeProgress(const QString &outputPath, float progress);

@@ -8,9 +8,9 @@
 
 // The record's `status` once the application is done with it, as the filter module reads it.
 enum RecordStatus : uint8_t {
-    StatusImageSaved = 0,   // a processed image was written into the planes
+    StatusImageSaved = 0, // a processed image was written into the planes
     StatusNoImageSaved = 1, // the run ended without a saved image
-    StatusFailed = 2,       // failure; the text is in errorMessage
+    StatusFailed = 2, // failure; the text is in errorMessage
 };
 
 // The application's exit code after a failure. Together with the record, when it is mapped, it

@@ -9,8 +9,7 @@ namespace {
 const QString HostEditor = QStringLiteral("Host Editor");
 
 // Earlier entries win, so longer product names come before their prefixes.
-QString firstMatch(const QString &processName,
-                   std::initializer_list<std::pair<const char *, const char *>> rows)
+QString firstMatch(const QString &processName, std::initializer_list<std::pair<const char *, const char *>> rows)
 {
     for (const auto &row : rows) {
         if (processName.contains(QLatin1String(row.first), Qt::CaseInsensitive))
@@ -51,7 +50,7 @@ QString PSHostTable::displayName(const QString &signature, const QString &proces
         return QStringLiteral("Corel PaintShop Pro");
     if (signature == QLatin1String("AffP") || signature == QLatin1String("PffA")) {
         return processName.contains(QLatin1Char('2')) ? QStringLiteral("Affinity Photo 2")
-                                                       : QStringLiteral("Affinity Photo");
+                                                      : QStringLiteral("Affinity Photo");
     }
     if (signature == QLatin1String("onUn"))
         return QStringLiteral("ON1 Photo RAW");

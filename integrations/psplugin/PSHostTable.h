@@ -1,7 +1,6 @@
 #ifndef PSHOSTTABLE_H
 #define PSHOSTTABLE_H
 
-
 #include <QString>
 
 // Names the host editor from the identity its filter module writes into the IPC record.

@@ -60,7 +60,7 @@ cv::Mat saveChain(const cv::Mat &source)
 }
 
 // The save chain for 8- and 16-bit images, evaluated once for every sample value.
-template <int Depth>
+template<int Depth>
 const std::vector<uint16_t> &saveTable()
 {
     static const std::vector<uint16_t> table = [] {
@@ -78,7 +78,7 @@ const std::vector<uint16_t> &saveTable()
     return table;
 }
 
-template <typename T>
+template<typename T>
 struct SampleRange
 {
     T lo = std::numeric_limits<T>::max();
@@ -98,7 +98,7 @@ struct SampleRange
 };
 
 // Separate loops over contiguous rows so that the compiler can vectorise them.
-template <typename Sample>
+template<typename Sample>
 void addSamples(SampleRange<uint16_t> &range, const Sample *row, int count, int step, uint16_t bits = 0xFFFF)
 {
     uint16_t lo = range.lo;
@@ -121,7 +121,7 @@ SampleRange<double> extremesOf(const cv::Mat &samples)
 
 // What a pass notes: the samples as it reads them, and as it reports them once the chain has
 // worked on them (the load: with the top bit cleared; the save: as written).
-template <typename T>
+template<typename T>
 struct PassRanges
 {
     SampleRange<T> read;
@@ -145,7 +145,7 @@ struct ChannelRanges
     SampleRange<uint16_t> unused;
 
     // The row's samples from column `from` on, channel by channel.
-    template <typename Sample>
+    template<typename Sample>
     void addRow(const Sample *row, int stride, int channels, int from, int width)
     {
         for (int c = 0; c < stride; ++c)
@@ -195,7 +195,7 @@ inline v_uint16x8 saveChainVector(const v_uint16x8 &value)
 }
 
 // Every input from 0 to count - 1 (a multiple of eight) through the vector form.
-template <typename Chain>
+template<typename Chain>
 bool agreesWithTable(Chain chain, const uint16_t *table, int count)
 {
     alignas(16) uint16_t in[8];
@@ -259,16 +259,19 @@ struct VectorRange
 #endif
 
 // Runs `stripe` over the rows in parallel stripes and adds up the ranges each one notes.
-template <typename Ranges, typename Stripe>
+template<typename Ranges, typename Stripe>
 Ranges overStripes(int rows, Stripe stripe)
 {
     std::mutex mutex;
     Ranges total;
-    cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range &part) {
-        const Ranges noted = stripe(part);
-        const std::lock_guard<std::mutex> lock(mutex);
-        total.add(noted);
-    }, std::max(1, std::min(rows / 64, 64)));
+    cv::parallel_for_(
+        cv::Range(0, rows),
+        [&](const cv::Range &part) {
+            const Ranges noted = stripe(part);
+            const std::lock_guard<std::mutex> lock(mutex);
+            total.add(noted);
+        },
+        std::max(1, std::min(rows / 64, 64)));
     return total;
 }
 
@@ -378,7 +381,7 @@ struct SaveJob
 
 // Channels 0 to 2 of an interleaved row into the colour planes and channel 3 into the mask, from
 // column `from` on, each sample through `value`.
-template <typename Sample, typename Value>
+template<typename Sample, typename Value>
 void writeRow(const Sample *row, int stride, const PlaneRow &target, int from, int width, Value value)
 {
     for (int x = from; x < width; ++x) {
@@ -446,10 +449,10 @@ int saveVector(const uint8_t *, int, int, const PlaneRow &, int, ChannelRanges *
 
 // 16-bit rows of three or four channels take eight pixels a step first; the rest of a row, and
 // every 8-bit row, goes sample by sample through the depth's table.
-template <typename Sample>
+template<typename Sample>
 SaveRanges saveStripeThroughTable(const SaveJob &job, const cv::Range &rows, bool noteExtremes)
 {
-    const std::vector<uint16_t> &table = saveTable<std::is_same_v<Sample, uint8_t> ? CV_8U : CV_16U>();
+    const std::vector<uint16_t> &table = saveTable < std::is_same_v<Sample, uint8_t> ? CV_8U : CV_16U > ();
     const uint16_t *lut = table.data();
     const int width = int(job.view.width);
     const int stride = job.source.channels();
@@ -512,9 +515,8 @@ cv::Mat PSPlaneTransfer::load(const PlaneView &view, LoadExtremes *extremes)
     cv::Mat image;
     image.allocator = LargeMatAllocator::instance();
     image.create(int(view.height), int(view.width), CV_16UC4);
-    const LoadRanges ranges = overStripes<LoadRanges>(int(view.height), [&](const cv::Range &rows) {
-        return loadStripe(view, image, rows, extremes != nullptr);
-    });
+    const LoadRanges ranges = overStripes<LoadRanges>(
+        int(view.height), [&](const cv::Range &rows) { return loadStripe(view, image, rows, extremes != nullptr); });
     if (extremes)
         *extremes = {ranges.read.lo, ranges.read.hi, ranges.chained.lo, ranges.chained.hi};
     return image;
@@ -524,9 +526,8 @@ void PSPlaneTransfer::save(const cv::Mat &source, int channels, const PlaneView 
                            SaveExtremes *extremes)
 {
     const SaveJob job{source, channels, view, writeMask && channels == 4 && view.mask};
-    const SaveRanges ranges = overStripes<SaveRanges>(int(view.height), [&](const cv::Range &rows) {
-        return saveStripe(job, rows, extremes != nullptr);
-    });
+    const SaveRanges ranges = overStripes<SaveRanges>(
+        int(view.height), [&](const cv::Range &rows) { return saveStripe(job, rows, extremes != nullptr); });
     if (extremes)
         *extremes = {ranges.read.lo, ranges.read.hi, ranges.chained.lo, ranges.chained.hi};
 }

@@ -1,7 +1,6 @@
 #ifndef PSPLANETRANSFER_H
 #define PSPLANETRANSFER_H
 
-
 #include <opencv2/core/mat.hpp>
 
 #include <cstdint>
@@ -38,7 +37,7 @@ public:
     // Over all four channels of a load, a plane without mask counting as HostMax throughout.
     struct LoadExtremes
     {
-        uint16_t readMin = 0;    // the samples as the planes hold them
+        uint16_t readMin = 0; // the samples as the planes hold them
         uint16_t readMax = 0;
         uint16_t clearedMin = 0; // the same with the top bit cleared
         uint16_t clearedMax = 0;
@@ -46,7 +45,7 @@ public:
 
     struct SaveExtremes
     {
-        double readMin = 0.0;    // over all channels of the source
+        double readMin = 0.0; // over all channels of the source
         double readMax = 0.0;
         double writtenMin = 0.0; // over the samples the chain gives for the channels used
         double writtenMax = 0.0;

@@ -31,8 +31,7 @@
 namespace {
 
 const char *const ParamChannelName = "__orvaneLumivex_param";
-const char *const PlaneChannelNames[3] = {"__orvaneLumivex_plane0", "__orvaneLumivex_plane1",
-                                          "__orvaneLumivex_plane2"};
+const char *const PlaneChannelNames[3] = {"__orvaneLumivex_plane0", "__orvaneLumivex_plane1", "__orvaneLumivex_plane2"};
 const char *const MaskChannelName = "__orvaneLumivex_mask";
 const char *const IccChannelName = "__orvaneLumivex_srcIcc";
 
@@ -45,8 +44,7 @@ const char *const VerifyFailMessage = "IPC memory verify fail";
 QString fromField(const char *field, std::size_t fieldSize)
 {
     const void *nul = std::memchr(field, 0, fieldSize);
-    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field)
-                                   : fieldSize;
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : fieldSize;
     return QString::fromUtf8(field, static_cast<qsizetype>(length));
 }
 
@@ -62,7 +60,7 @@ QString fromField(const char *field, std::size_t fieldSize)
 // The channels stay mapped until the process ends, past the back end's own life (closing one
 // would remove the filter module's named objects). This list, never destroyed, keeps them
 // reachable for that whole time, so that leak checkers see them as kept rather than lost.
-template <typename Payload>
+template<typename Payload>
 SharedMemoryChannel<Payload> *keptForProcess(SharedMemoryChannel<Payload> *channel)
 {
     static auto *kept = new std::vector<const void *>;
@@ -72,18 +70,17 @@ SharedMemoryChannel<Payload> *keptForProcess(SharedMemoryChannel<Payload> *chann
 
 // An open channel whose objects the filter module cuts short under us ends the run with a clear
 // line rather than a bare bus error.
-template <typename Payload>
+template<typename Payload>
 void watchForTruncation(const SharedMemoryChannel<Payload> *channel)
 {
     SharedMemoryFaults::watch(channel->data(), channel->mappedSize());
     SharedMemoryFaults::watch(channel->info(), ChannelInfoMinimumSize);
 }
 
-template <typename Payload>
+template<typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
-    while (channel->tryLock() != ChannelOk) {
-    }
+    while (channel->tryLock() != ChannelOk) { }
 }
 
 // The depths that CvUtils::convert takes.
@@ -100,8 +97,8 @@ void logLoadedValues(const PlaneView &view, const PSPlaneTransfer::LoadExtremes 
                                  view.mask ? view.mask[0] : PSPlaneTransfer::HostMax};
     qDebug() << "loadingImage pre-process min" << double(extremes.readMin) << "max" << double(extremes.readMax);
     qDebug() << "top left" << topLeft[0] << topLeft[1] << topLeft[2] << topLeft[3];
-    qDebug() << "loadingImage post-process min" << double(PSPlaneTransfer::scaledValue(extremes.clearedMin))
-             << "max" << double(PSPlaneTransfer::scaledValue(extremes.clearedMax));
+    qDebug() << "loadingImage post-process min" << double(PSPlaneTransfer::scaledValue(extremes.clearedMin)) << "max"
+             << double(PSPlaneTransfer::scaledValue(extremes.clearedMax));
     qDebug() << "top left" << PSPlaneTransfer::scaledValue(topLeft[0]) << PSPlaneTransfer::scaledValue(topLeft[1])
              << PSPlaneTransfer::scaledValue(topLeft[2]) << PSPlaneTransfer::scaledValue(topLeft[3]);
 }
@@ -198,18 +195,16 @@ void PSPluginData::start()
 
     qInfo() << "Finished loading data from PS";
 
-    Q_EMIT trackEvent(QStringLiteral("Plugin Host Info"),
-                      {{QStringLiteral("signature"), m_hostSignature},
-                       {QStringLiteral("version"), m_hostVersion},
-                       {QStringLiteral("processName"), m_hostProcessName}});
+    Q_EMIT trackEvent(QStringLiteral("Plugin Host Info"), {{QStringLiteral("signature"), m_hostSignature},
+                                                           {QStringLiteral("version"), m_hostVersion},
+                                                           {QStringLiteral("processName"), m_hostProcessName}});
     // iccChannel goes out of scope here; its close() removes the srcIcc objects.
 }
 
 // A geometry that the channels cannot hold ends the run like a damaged guard.
 void PSPluginData::checkPlaneGeometry()
 {
-    const uint64_t planeBytes[3] = {m_planeChannels[0]->size(), m_planeChannels[1]->size(),
-                                    m_planeChannels[2]->size()};
+    const uint64_t planeBytes[3] = {m_planeChannels[0]->size(), m_planeChannels[1]->size(), m_planeChannels[2]->size()};
     const uint64_t maskBytes = m_maskChannel ? std::min(m_maskChannel->size(), m_maskChannel->mappedSize()) : 0;
     if (!PSRecordCheck::planesFit(*m_record, planeBytes, m_maskChannel ? &maskBytes : nullptr))
         reportFailure(VerifyFailMessage);
@@ -280,8 +275,8 @@ void PSPluginData::loadImage(const QString &id, bool)
 {
     if (!m_cachedImageData.isEmpty())
         Q_EMIT imageLoaded(id, m_cachedImageData);
-    qDebug() << "QImage PSPluginData::loadImage()" << "grayscale:" << int(m_record->grayscale) << "alpha:"
-             << (m_maskData != nullptr);
+    qDebug() << "QImage PSPluginData::loadImage()"
+             << "grayscale:" << int(m_record->grayscale) << "alpha:" << (m_maskData != nullptr);
     m_loading = true;
     Q_EMIT isLoadingChanged(true);
 
@@ -308,15 +303,16 @@ void PSPluginData::describeImage(QVariantMap &cachedImageData, const IPCParams *
         metadata.insert(QStringLiteral("ICC_Profile:ICC_Profile"), iccProfile);
 
     auto image = std::make_shared<ImageData>(converted, cv::Mat());
-    const QString thumbnailPath =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    const QString thumbnailPath = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                                      .filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
 
     cachedImageData.insert(ImageDataKeys::Thumbnail, thumbnailPath);
     cachedImageData.insert(ImageDataKeys::Image, QVariant::fromValue(image));
     cachedImageData.insert(QStringLiteral("uid"), QStringLiteral("psplugin image"));
     cachedImageData.insert(ImageDataKeys::FilePath, hostDisplayName + QStringLiteral(" Image"));
     cachedImageData.insert(ImageDataKeys::Metadata, metadata);
-    cachedImageData.insert(QStringLiteral("colorInfo"), QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
+    cachedImageData.insert(QStringLiteral("colorInfo"),
+                           QVariantMap{{QStringLiteral("grayscale"), int(record->grayscale)}});
 
     writeThumbnail(converted, thumbnailPath);
 }
@@ -449,11 +445,14 @@ bool PSPluginData::fullMatrixFits(const cv::Mat &source) const
 void PSPluginData::reportChannelMismatch(int channels) const
 {
     if (m_maskData)
-        qCritical() << "Mat channels and alpha pointer don't match up." << "Have" << channels
-                    << "channels and alpha pointer is" << "not" << "null";
+        qCritical() << "Mat channels and alpha pointer don't match up."
+                    << "Have" << channels << "channels and alpha pointer is"
+                    << "not"
+                    << "null";
     else
-        qCritical() << "Mat channels and alpha pointer don't match up." << "Have" << channels
-                    << "channels and alpha pointer is" << "null";
+        qCritical() << "Mat channels and alpha pointer don't match up."
+                    << "Have" << channels << "channels and alpha pointer is"
+                    << "null";
 }
 
 QVariantMap PSPluginData::loadSettings(const QString &)

@@ -17,7 +17,8 @@
 #include <cstdint>
 #include <memory>
 
-template <typename Payload> class SharedMemoryChannel;
+template<typename Payload>
+class SharedMemoryChannel;
 struct PlaneView;
 
 // Back end of a run started by a Photoshop-compatible host's filter module. The image, the

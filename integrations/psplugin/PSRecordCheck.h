@@ -1,7 +1,6 @@
 #ifndef PSRECORDCHECK_H
 #define PSRECORDCHECK_H
 
-
 #include <cstdint>
 
 struct IPCParams;

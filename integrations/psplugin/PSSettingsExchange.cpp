@@ -14,8 +14,7 @@ namespace {
 QString fromField(const char *field, std::size_t fieldSize)
 {
     const void *nul = std::memchr(field, 0, fieldSize);
-    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field)
-                                   : fieldSize;
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : fieldSize;
     return QString::fromUtf8(field, static_cast<qsizetype>(length));
 }
 
@@ -29,8 +28,7 @@ QVariantMap PSSettingsExchange::read(const IPCSettings &block, uint8_t runMode)
     settings.insert(QStringLiteral("Denoise"), fromField(block.denoiseSettings, IPCSettings::TextFieldSize));
     settings.insert(QStringLiteral("Sharpen"), fromField(block.sharpenSettings, IPCSettings::TextFieldSize));
     settings.insert(QStringLiteral("Enhance"), fromField(block.enhanceSettings, IPCSettings::TextFieldSize));
-    settings.insert(QStringLiteral("Face Recovery"),
-                    fromField(block.faceRecoverySettings, IPCSettings::TextFieldSize));
+    settings.insert(QStringLiteral("Face Recovery"), fromField(block.faceRecoverySettings, IPCSettings::TextFieldSize));
     settings.insert(QStringLiteral("subjectSettings"), fromField(block.subjectSettings, IPCSettings::TextFieldSize));
     settings.insert(QStringLiteral("maskStrokes"), fromField(block.maskStrokes, IPCSettings::MaskStrokesSize));
     return settings;
@@ -63,7 +61,7 @@ void PSSettingsExchange::write(const QVariantMap &settings, IPCSettings &block)
 
     block.settingsVersion = 1;
     block.settingsWritten = 1;
-    char *const fields[6] = {block.denoiseSettings, block.sharpenSettings, block.enhanceSettings,
+    char *const fields[6] = {block.denoiseSettings,      block.sharpenSettings, block.enhanceSettings,
                              block.faceRecoverySettings, block.subjectSettings, block.maskStrokes};
     for (int i = 0; i < 5; ++i)
         std::memset(fields[i], 0, 255);

@@ -17,7 +17,7 @@
 // One named channel of the filter module: a data object holding the payload (and a guard
 // behind it) and an info object holding the payload size and the lock. The filter module
 // creates both; this side only opens, locks, verifies and, for a transient channel, removes them.
-template <typename Payload>
+template<typename Payload>
 class SharedMemoryChannel
 {
 public:
@@ -139,8 +139,7 @@ public:
 private:
     static void logOpenFailure(const std::string &reason)
     {
-        ChannelLog::write(ChannelLog::Level::Critical,
-                          "Unable to allocate space for shared memory objects. " + reason);
+        ChannelLog::write(ChannelLog::Level::Critical, "Unable to allocate space for shared memory objects. " + reason);
     }
 
     std::string m_shmDataName;

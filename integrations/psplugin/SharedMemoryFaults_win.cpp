@@ -2,6 +2,4 @@
 
 // A view of a Windows section keeps the whole section alive and its size fixed: the filter
 // module cannot cut it short under us, so there is nothing to watch.
-void SharedMemoryFaults::watch(const void *, std::size_t)
-{
-}
+void SharedMemoryFaults::watch(const void *, std::size_t) { }

@@ -29,8 +29,7 @@ bool ChildProcess::start(const QString &program, const QString &argv0, const QSt
 QByteArray ChildProcess::readOutput()
 {
     QByteArray output;
-    while (m_d->readChunk(&output)) {
-    }
+    while (m_d->readChunk(&output)) { }
     return output;
 }
 

@@ -58,8 +58,8 @@ bool ChildProcessPrivate::launch(const QString &program, const QStringList &argu
     startup.hStdOutput = outputWrite;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
-    const BOOL ok = CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   nullptr, &startup, &info);
+    const BOOL ok = CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &info);
     CloseHandle(outputWrite);
     if (!ok) {
         *errorString = QStringLiteral("cannot start %1 (error %2)").arg(program).arg(GetLastError());

@@ -141,7 +141,9 @@ void FilterHostRun::waitForEnd(const QElapsedTimer &timer)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (!m_child.hasEnded()) {
-        printErr(QStringLiteral("%1 did not end within %2 s; ending it").arg(m_options.program).arg(m_options.timeoutSeconds));
+        printErr(QStringLiteral("%1 did not end within %2 s; ending it")
+                     .arg(m_options.program)
+                     .arg(m_options.timeoutSeconds));
         m_child.kill();
         while (!m_child.hasEnded())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

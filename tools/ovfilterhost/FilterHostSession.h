@@ -22,9 +22,9 @@ struct HostSetup
     int32_t versionMinor = 1;
     int32_t versionPatch = 0;
     uint8_t runMode = 1;
-    uint32_t rowPadding = 0;  // bytes behind each row's samples
+    uint32_t rowPadding = 0; // bytes behind each row's samples
     QByteArray icc;
-    QJsonObject settings;     // keys of the settings map; texts, or objects/arrays as compact JSON
+    QJsonObject settings; // keys of the settings map; texts, or objects/arrays as compact JSON
 };
 
 // The six channels of one filter run, created and filled the way the host's filter module does.

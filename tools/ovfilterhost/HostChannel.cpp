@@ -34,10 +34,10 @@ bool HostChannel::create(uint64_t dataSize, QString *error)
     }
     try {
         m_infoObject = std::make_unique<bip::shared_memory_object>(bip::create_only, m_infoName.c_str(),
-                                                                 bip::read_write, ownerOnly);
+                                                                   bip::read_write, ownerOnly);
         m_infoObject->truncate(sizeof(ChannelInfo));
         m_dataObject = std::make_unique<bip::shared_memory_object>(bip::create_only, m_dataName.c_str(),
-                                                                 bip::read_write, ownerOnly);
+                                                                   bip::read_write, ownerOnly);
         m_dataObject->truncate(static_cast<bip::offset_t>(dataSize + GuardSize));
         m_infoRegion = std::make_unique<bip::mapped_region>(*m_infoObject, bip::read_write);
         m_dataRegion = std::make_unique<bip::mapped_region>(*m_dataObject, bip::read_write);

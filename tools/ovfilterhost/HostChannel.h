@@ -9,7 +9,12 @@
 #include <memory>
 #include <string>
 
-namespace boost { namespace interprocess { class shared_memory_object; class mapped_region; } }
+namespace boost {
+namespace interprocess {
+class shared_memory_object;
+class mapped_region;
+} // namespace interprocess
+} // namespace boost
 
 // One channel as the host's filter module creates it: the data object (payload followed by the
 // 16-byte guard) and the info object (payload size and a free lock). Objects are readable and

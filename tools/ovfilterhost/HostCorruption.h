@@ -31,14 +31,14 @@ public:
         DamagedGuard1,
         DamagedGuard2,
         GuardPastMapping, // a plane's dataSize far beyond its mapping
-        ShortRows,        // rowBytes smaller than a row of samples
-        OddRows,          // rowBytes one byte less: an odd stride (needs row padding to stay in size)
-        ShortPlanes,      // each plane's dataSize one row short of what the record describes
-        TallRecord,       // the record's height one row more than the planes hold
-        ShortMask,        // the mask's dataSize one sample short
+        ShortRows, // rowBytes smaller than a row of samples
+        OddRows, // rowBytes one byte less: an odd stride (needs row padding to stay in size)
+        ShortPlanes, // each plane's dataSize one row short of what the record describes
+        TallRecord, // the record's height one row more than the planes hold
+        ShortMask, // the mask's dataSize one sample short
         ZeroWidth,
         ZeroHeight,
-        OversizedIcc,     // iccProfileSize beyond the ICC channel's mapped object
+        OversizedIcc, // iccProfileSize beyond the ICC channel's mapped object
         NegativeIcc,
         UnterminatedProcessName,
         UnterminatedSettings
@@ -50,12 +50,12 @@ public:
     // How the application ends on a hand-over with one kind of damage (image with a mask).
     struct Expectation
     {
-        const char *name;  // on the command line
+        const char *name; // on the command line
         Kind kind;
-        uint8_t status;    // left in the record; UntouchedStatus: the record was never touched
-        const char *log;   // the application's critical log line; the record's error message
-                           // too when status is StatusFailed
-        int exitCode;      // of the application; FatalExitSeen for its fatal end
+        uint8_t status; // left in the record; UntouchedStatus: the record was never touched
+        const char *log; // the application's critical log line; the record's error message
+                         // too when status is StatusFailed
+        int exitCode; // of the application; FatalExitSeen for its fatal end
     };
 
     // Every kind, in the order of Kind.

@@ -11,7 +11,7 @@ struct HostImage
     int height = 0;
     bool gray = false;
     cv::Mat planes[3]; // CV_16UC1 each
-    cv::Mat mask;      // CV_16UC1, empty when the image has no alpha
+    cv::Mat mask; // CV_16UC1, empty when the image has no alpha
 };
 
 #endif // HOSTIMAGE_H

@@ -14,8 +14,7 @@ cv::Mat toHostPlane(const cv::Mat &channel)
     for (int y = 0; y < channel.rows; ++y) {
         auto *out = plane.ptr<uint16_t>(y);
         for (int x = 0; x < channel.cols; ++x) {
-            const unsigned v = channel.depth() == CV_16U ? channel.ptr<uint16_t>(y)[x]
-                                                         : channel.ptr<uint8_t>(y)[x];
+            const unsigned v = channel.depth() == CV_16U ? channel.ptr<uint16_t>(y)[x] : channel.ptr<uint8_t>(y)[x];
             out[x] = HostImageCodec::toHost(v, maxValue);
         }
     }
@@ -79,8 +78,7 @@ HostImage HostImageCodec::fromMat(const cv::Mat &image, bool forceGray, bool dro
     return host;
 }
 
-bool HostImageCodec::readFile(const QString &path, bool forceGray, bool dropAlpha, HostImage *out,
-                              QString *error)
+bool HostImageCodec::readFile(const QString &path, bool forceGray, bool dropAlpha, HostImage *out, QString *error)
 {
     const cv::Mat image = cv::imread(path.toStdString(), cv::IMREAD_UNCHANGED);
     if (image.empty() || (image.depth() != CV_8U && image.depth() != CV_16U)) {

@@ -23,8 +23,7 @@ public:
 
     // `image` in OpenCV's channel order (gray, BGR or BGRA), 8 or 16 bits per sample.
     static HostImage fromMat(const cv::Mat &image, bool forceGray, bool dropAlpha);
-    static bool readFile(const QString &path, bool forceGray, bool dropAlpha, HostImage *out,
-                         QString *error);
+    static bool readFile(const QString &path, bool forceGray, bool dropAlpha, HostImage *out, QString *error);
 
     // A 16-bit image in OpenCV's channel order: gray, or BGR, with alpha when there is a mask.
     static cv::Mat toMat(const HostImage &image);

@@ -42,8 +42,7 @@ struct OwnerOnlyDescriptor
         const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user);
         acl.resize(aclSize / sizeof(DWORD) + 1);
         auto *list = reinterpret_cast<PACL>(acl.data());
-        if (!InitializeAcl(list, aclSize, ACL_REVISION)
-            || !AddAccessAllowedAce(list, ACL_REVISION, GENERIC_ALL, user)
+        if (!InitializeAcl(list, aclSize, ACL_REVISION) || !AddAccessAllowedAce(list, ACL_REVISION, GENERIC_ALL, user)
             || !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
             || !SetSecurityDescriptorOwner(&descriptor, user, FALSE)
             || !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE)) {

@@ -80,25 +80,48 @@ every text field is a string, and "settingsWritten" gives the block's written fl
 // The options of the command line, in the order the help lists them.
 struct CommandLineOptions
 {
-    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
-    const QCommandLineOption signature{QStringLiteral("signature"), QStringLiteral("Host signature, 4 characters in reading order (default 8BIM)."), QStringLiteral("SIG"), QStringLiteral("8BIM")};
-    const QCommandLineOption processName{QStringLiteral("process-name"), QStringLiteral("Host executable name (default Photoshop.exe)."), QStringLiteral("NAME"), QStringLiteral("Photoshop.exe")};
-    const QCommandLineOption hostVersion{QStringLiteral("host-version"), QStringLiteral("Host version MAJOR.MINOR.PATCH (default 24.1.0)."), QStringLiteral("VERSION"), QStringLiteral("24.1.0")};
-    const QCommandLineOption runMode{QStringLiteral("run-mode"), QStringLiteral("Run mode byte, 0 = silent (default 1)."), QStringLiteral("N"), QStringLiteral("1")};
-    const QCommandLineOption gray{QStringLiteral("gray"), QStringLiteral("Send a gray image (colour input is converted).")};
-    const QCommandLineOption noMask{QStringLiteral("no-mask"), QStringLiteral("Send no mask plane even if the input has alpha.")};
-    const QCommandLineOption icc{QStringLiteral("icc"), QStringLiteral("ICC profile file to send."), QStringLiteral("FILE")};
-    const QCommandLineOption settingsIn{QStringLiteral("settings-in"), QStringLiteral("Fill the settings block from this JSON object."), QStringLiteral("FILE")};
-    const QCommandLineOption settingsOut{QStringLiteral("settings-out"), QStringLiteral("Write the returned settings block as JSON."), QStringLiteral("FILE")};
-    const QCommandLineOption rowPadding{QStringLiteral("row-padding"), QStringLiteral("Unused bytes behind each plane row (default 0)."), QStringLiteral("BYTES"), QStringLiteral("0")};
-    const QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the program (default 300)."), QStringLiteral("SECONDS"), QStringLiteral("300")};
-    const QCommandLineOption corrupt{QStringLiteral("corrupt"), QStringLiteral("Damage the hand-over (see above); repeatable."), QStringLiteral("KIND")};
-    const QCommandLineOption keepLocks{QStringLiteral("keep-locks"), QStringLiteral("Never let go of the locks (see above).")};
+    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help.")};
+    const QCommandLineOption signature{QStringLiteral("signature"),
+                                       QStringLiteral("Host signature, 4 characters in reading order (default 8BIM)."),
+                                       QStringLiteral("SIG"), QStringLiteral("8BIM")};
+    const QCommandLineOption processName{QStringLiteral("process-name"),
+                                         QStringLiteral("Host executable name (default Photoshop.exe)."),
+                                         QStringLiteral("NAME"), QStringLiteral("Photoshop.exe")};
+    const QCommandLineOption hostVersion{QStringLiteral("host-version"),
+                                         QStringLiteral("Host version MAJOR.MINOR.PATCH (default 24.1.0)."),
+                                         QStringLiteral("VERSION"), QStringLiteral("24.1.0")};
+    const QCommandLineOption runMode{QStringLiteral("run-mode"),
+                                     QStringLiteral("Run mode byte, 0 = silent (default 1)."), QStringLiteral("N"),
+                                     QStringLiteral("1")};
+    const QCommandLineOption gray{QStringLiteral("gray"),
+                                  QStringLiteral("Send a gray image (colour input is converted).")};
+    const QCommandLineOption noMask{QStringLiteral("no-mask"),
+                                    QStringLiteral("Send no mask plane even if the input has alpha.")};
+    const QCommandLineOption icc{QStringLiteral("icc"), QStringLiteral("ICC profile file to send."),
+                                 QStringLiteral("FILE")};
+    const QCommandLineOption settingsIn{QStringLiteral("settings-in"),
+                                        QStringLiteral("Fill the settings block from this JSON object."),
+                                        QStringLiteral("FILE")};
+    const QCommandLineOption settingsOut{QStringLiteral("settings-out"),
+                                         QStringLiteral("Write the returned settings block as JSON."),
+                                         QStringLiteral("FILE")};
+    const QCommandLineOption rowPadding{QStringLiteral("row-padding"),
+                                        QStringLiteral("Unused bytes behind each plane row (default 0)."),
+                                        QStringLiteral("BYTES"), QStringLiteral("0")};
+    const QCommandLineOption timeout{QStringLiteral("timeout"),
+                                     QStringLiteral("Seconds to wait for the program (default 300)."),
+                                     QStringLiteral("SECONDS"), QStringLiteral("300")};
+    const QCommandLineOption corrupt{QStringLiteral("corrupt"),
+                                     QStringLiteral("Damage the hand-over (see above); repeatable."),
+                                     QStringLiteral("KIND")};
+    const QCommandLineOption keepLocks{QStringLiteral("keep-locks"),
+                                       QStringLiteral("Never let go of the locks (see above).")};
 
     QList<QCommandLineOption> all() const
     {
-        return {help, signature, processName, hostVersion, runMode, gray, noMask, icc, settingsIn,
-                settingsOut, rowPadding, timeout, corrupt, keepLocks};
+        return {help, signature,  processName, hostVersion, runMode, gray,    noMask,
+                icc,  settingsIn, settingsOut, rowPadding,  timeout, corrupt, keepLocks};
     }
 };
 
@@ -164,8 +187,9 @@ bool readCorruptions(const QStringList &names, QList<HostCorruption::Kind> *kind
     for (const QString &name : names) {
         HostCorruption::Kind kind;
         if (!HostCorruption::fromName(name, &kind))
-            return refuse(QStringLiteral("--corrupt needs one of: %1").arg(HostCorruption::names().join(QStringLiteral(", "))),
-                          problem);
+            return refuse(
+                QStringLiteral("--corrupt needs one of: %1").arg(HostCorruption::names().join(QStringLiteral(", "))),
+                problem);
         *kinds << kind;
     }
     return true;
@@ -213,7 +237,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("Stand-in for the host editor's filter module."));
     parser.addOptions(options.all());
     parser.addPositionalArgument(QStringLiteral("INPUT_IMAGE"), QStringLiteral("Image sent to the program."));
-    parser.addPositionalArgument(QStringLiteral("OUTPUT_IMAGE"), QStringLiteral("Where the delivered image is written."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT_IMAGE"),
+                                 QStringLiteral("Where the delivered image is written."));
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
