@@ -6,11 +6,10 @@
 # application may replace with its own build), `development` (public headers, link names and the
 # CMake package) and `tools` (lumivex, ovfilterhost).
 #
-# The build tree's usage requirements name source folders and the library's internal object and
-# static libraries; an installed copy has none of them. Those entries are kept for the build tree
-# only, and the installed targets get the installed headers instead. Nothing an installed
-# consumer sees defines INTEGRATIONS_LIBRARY, so it always gets the import side of
-# OV_INTEGRATIONS_EXPORT.
+# Each exported target declares its include folders for the build tree and for an installed copy
+# where it is declared ($<BUILD_INTERFACE>/$<INSTALL_INTERFACE>); the internal object and static
+# libraries stay private to the build. Nothing an installed consumer sees defines
+# INTEGRATIONS_LIBRARY, so it always gets the import side of OV_INTEGRATIONS_EXPORT.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -30,43 +29,6 @@ foreach(part IN LISTS ov_imaging_parts)
     endif()
 endforeach()
 set(OV_EXPORTED_TARGETS integrations ovimaging ${OV_IMAGING_LIBRARIES})
-
-function(ov_keep_for_build_tree_only target)
-    foreach(property INTERFACE_INCLUDE_DIRECTORIES INTERFACE_LINK_LIBRARIES)
-        get_target_property(items ${target} ${property})
-        if(NOT items)
-            continue()
-        endif()
-        set(result)
-        foreach(item IN LISTS items)
-            set(build_only FALSE)
-            string(FIND "${item}" "${PROJECT_SOURCE_DIR}/" in_source)
-            string(FIND "${item}" "${PROJECT_BINARY_DIR}/" in_binary)
-            if(in_source EQUAL 0 OR in_binary EQUAL 0)
-                set(build_only TRUE)
-            elseif(TARGET ${item} AND NOT item IN_LIST OV_EXPORTED_TARGETS)
-                get_target_property(imported ${item} IMPORTED)
-                if(NOT imported)
-                    set(build_only TRUE)
-                endif()
-            endif()
-            if(build_only)
-                list(APPEND result "$<BUILD_INTERFACE:${item}>")
-            else()
-                list(APPEND result "${item}")
-            endif()
-        endforeach()
-        set_property(TARGET ${target} PROPERTY ${property} "${result}")
-    endforeach()
-    target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${OV_INSTALL_INCLUDEDIR}>)
-endfunction()
-
-foreach(target IN LISTS OV_EXPORTED_TARGETS)
-    ov_keep_for_build_tree_only(${target})
-endforeach()
-# What the facade's header needs once the internal parts are out of the picture: QObject and the
-# image handle of its signals.
-target_link_libraries(integrations INTERFACE Qt6::Core ovimaging)
 
 # $ORIGIN: in a prefix outside the loader's path the integrations library still finds the
 # imaging libraries beside it (a program's own search path does not reach a library's needs).
@@ -93,7 +55,9 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/integrations/PluginData.h
     ${PROJECT_SOURCE_DIR}/integrations/integrations_global.h
     DESTINATION ${OV_INSTALL_INCLUDEDIR} COMPONENT development)
-file(GLOB ov_imaging_headers ${PROJECT_SOURCE_DIR}/integrations/imaging/*.h)
+set(ov_imaging_headers CvUtils.h ImageData.h OvExifTool.h OvExifToolMetadata.h OvImageReaderWorker.h OvImageUtils.h
+    OvImageWriter.h OvImagingGlobal.h)
+list(TRANSFORM ov_imaging_headers PREPEND ${PROJECT_SOURCE_DIR}/integrations/imaging/)
 install(FILES ${ov_imaging_headers}
     DESTINATION ${OV_INSTALL_INCLUDEDIR}/imaging COMPONENT development)
 
