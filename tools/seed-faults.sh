@@ -44,22 +44,22 @@ facade: added images relayed as rejected ;; integrations/OvIntegrations.cpp ;; c
 back end: filter host not in plug-in mode ;; integrations/PluginData.cpp ;; bool PluginData::isPluginMode() const\n{\n    return true; ;; bool PluginData::isPluginMode() const\n{\n    return false;
 channel: last guard byte unchecked ;; integrations/psplugin/SharedMemoryChannel.h ;; for (std::size_t i = 0; i < GuardSize; ++i) { ;; for (std::size_t i = 0; i + 1 < GuardSize; ++i) {
 record: rows of half the samples accepted ;; integrations/psplugin/PSRecordCheck.cpp ;; rowBytes < width * 2 ;; rowBytes < width
-filter host: status 1 after a delivered image ;; integrations/psplugin/PSPluginData.cpp ;; if (!imageWasSaved.load()) ;; if (imageWasSaved.load())
-filter host: silent and interactive keys swapped ;; integrations/psplugin/PSPluginData.cpp ;; return record->runMode != 0 ? ;; return record->runMode == 0 ?
-filter host: minor version read from the major field ;; integrations/psplugin/PSPluginData.cpp ;; .arg(record->hostVersionMinor) ;; .arg(record->hostVersionMajor)
-filter host: gray image read from three planes ;; integrations/psplugin/PSPluginData.cpp ;; record->grayscale != 0 ? planeData[0] : planeData[k] ;; record->grayscale != 0 ? planeData[k] : planeData[0]
+filter host: status 1 after a delivered image ;; integrations/psplugin/PSPluginData.cpp ;; if (!m_imageWasSaved.load()) ;; if (m_imageWasSaved.load())
+filter host: silent and interactive keys swapped ;; integrations/psplugin/PSPluginData.cpp ;; return m_record->runMode != 0 ? ;; return m_record->runMode == 0 ?
+filter host: minor version read from the major field ;; integrations/psplugin/PSPluginData.cpp ;; .arg(m_record->hostVersionMinor) ;; .arg(m_record->hostVersionMajor)
+filter host: gray image read from three planes ;; integrations/psplugin/PSPluginData.cpp ;; grayFromPlane0 ? m_planeData[0] : m_planeData[k] ;; grayFromPlane0 ? m_planeData[k] : m_planeData[0]
 transfer: save scaled to 32768 ;; integrations/psplugin/PSPlaneTransfer.cpp ;; scaled.convertTo(samples, CV_16U, 32767.0, 0.0); ;; scaled.convertTo(samples, CV_16U, 32768.0, 0.0);
-transfer: row offset from the width, not the stride ;; integrations/psplugin/PSPlaneTransfer.cpp ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * rowBytes ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * (rowBytes & ~3u)
+transfer: row offset from the width, not the stride ;; integrations/psplugin/PSPlaneTransfer.cpp ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * view.rowBytes ;; reinterpret_cast<unsigned char *>(plane) + uint32_t(y) * (view.rowBytes & ~3u)
 settings: manual flag from the wrong run mode ;; integrations/psplugin/PSSettingsExchange.cpp ;; runMode != 1); ;; runMode != 0);
 settings: subject text of 256 characters accepted ;; integrations/psplugin/PSSettingsExchange.cpp ;; if (subjectText.size() >= 256) { ;; if (subjectText.size() > 256) {
 filter thumbnail: sides swapped ;; integrations/psplugin/PSPluginData.cpp ;; height > width ? cv::Size(200, int(longSide)) : cv::Size(int(longSide), 200) ;; height > width ? cv::Size(int(longSide), 200) : cv::Size(200, int(longSide))
 cli arguments: program name taken as a file ;; integrations/cliplugin/LaunchArguments.cpp ;; for (qsizetype i = 1; i < arguments.size(); ++i) { ;; for (qsizetype i = 0; i < arguments.size(); ++i) {
 cli arguments: editor name keeps the equals sign ;; integrations/cliplugin/LaunchArguments.cpp ;; QString value = hasValue ? argument.mid(prefix + 1) : argument; ;; QString value = hasValue ? argument.mid(prefix) : argument;
 cli detection: Lightroom matched case-sensitively ;; integrations/cliplugin/EditorNames.cpp ;; processName.contains(QLatin1String("lightroom"), Qt::CaseInsensitive) ;; processName.contains(QLatin1String("lightroom"), Qt::CaseSensitive)
-cli events: drops taken in editor mode ;; integrations/cliplugin/CLIPluginData.cpp ;; bool CLIPluginData::handleDrop(QDropEvent *event)\n{\n    if (isPluginMode()) ;; bool CLIPluginData::handleDrop(QDropEvent *event)\n{\n    if (!isPluginMode())
-cli files: sidecars rejected, other formats dropped silently ;; integrations/cliplugin/CLIPluginData.cpp ;; } else if (ext != QLatin1String("xmp")) { ;; } else if (ext == QLatin1String("xmp")) {
-cli loading: result of another file accepted ;; integrations/cliplugin/CLIPluginData.cpp ;; if (imageData.value(QStringLiteral("filepath")) != QVariant(current)) ;; if (imageData.value(QStringLiteral("filepath")) == QVariant(current))
-cli saving: Apple Photos copy-back taken for every editor ;; integrations/cliplugin/CLIPluginData.cpp ;; if (forcedEditor() != kApplePhotos) { ;; if (forcedEditor() == kApplePhotos) {
+cli events: drops taken in editor mode ;; integrations/cliplugin/CLIPluginData.cpp ;; bool CLIPluginData::handleDrop(const QDropEvent &event)\n{\n    if (isPluginMode()) ;; bool CLIPluginData::handleDrop(const QDropEvent &event)\n{\n    if (!isPluginMode())
+cli files: sidecars rejected, other formats dropped silently ;; integrations/cliplugin/FileIntake.cpp ;; } else if (ext != QLatin1String("xmp")) { ;; } else if (ext == QLatin1String("xmp")) {
+cli loading: result of another file accepted ;; integrations/cliplugin/ImageLoadChain.cpp ;; if (imageData.value(ImageDataKeys::FilePath) != QVariant(m_currentFile)) ;; if (imageData.value(ImageDataKeys::FilePath) == QVariant(m_currentFile))
+cli saving: Apple Photos copy-back taken for every editor ;; integrations/cliplugin/SaveBack.cpp ;; return m_shared.forcedEditor() == ApplePhotos; ;; return m_shared.forcedEditor() != ApplePhotos;
 cli merging: merged files not marked as merged ;; integrations/cliplugin/CLIPluginData.cpp ;; announceFiles(true); ;; announceFiles(false);
 imaging: crop bottom measured on the width ;; imaging/ImageData.cpp ;; clampedEdge(r.bottom(), m_image.rows) ;; clampedEdge(r.bottom(), m_image.cols)
 imaging: alpha dropped for formats that keep it ;; imaging/OvImageWriter.cpp ;; region.channels() == 4 && !encoding.alpha ;; region.channels() == 4 && encoding.alpha
