@@ -30,12 +30,14 @@ if [ $check -eq 0 ]; then
   "$formatter" -i --style=file "${files[@]}"
   exit 0
 fi
-differing=()
-for file in "${files[@]}"; do
-  if ! "$formatter" --style=file --dry-run --Werror "$file" >/dev/null 2>&1; then
-    differing+=("$file")
-  fi
-done
+# One run over all files: each place that differs is reported as "FILE:LINE:COL: error: ...".
+status=0
+report=$("$formatter" --style=file --dry-run --Werror "${files[@]}" 2>&1) || status=$?
+mapfile -t differing < <(printf '%s\n' "$report" | sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: .*/\1/p' | sort -u)
+if [ $status -ne 0 ] && [ ${#differing[@]} -eq 0 ]; then
+  printf 'clang-format failed:\n%s\n' "$report"
+  exit 1
+fi
 if [ ${#differing[@]} -gt 0 ]; then
   echo "${#differing[@]} of ${#files[@]} files differ from .clang-format (tools/format.sh rewrites them):"
   printf '  %s\n' "${differing[@]}"
