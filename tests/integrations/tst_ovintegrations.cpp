@@ -72,6 +72,47 @@ QStringList contractOf(const QMetaObject &mo)
     return lines;
 }
 
+// Each result signal of the back end and the one facade signal that must carry it on.
+struct Relay
+{
+    const char *backEndSignal;
+    const char *facadeSignal;
+    QVariantList args;
+};
+
+const Relay Relays[] = {
+    {"isPluginModeChanged(bool)", "isPluginModeChanged(bool)", {true}},
+    {"isLoadingChanged(bool)", "loadingChanged(bool)", {true}},
+    // Not the current image, so the description stays and only the relay is emitted.
+    {"imageLoaded(QString,QVariantMap)", "pluginImageLoaded(QString,QVariantMap)",
+     {QStringLiteral("other"), QVariantMap{{QStringLiteral("name"), QStringLiteral("other")}}}},
+    {"imagesAdded(QStringList,bool)", "pluginImagesAdded(QStringList,bool)", {QStringList{"a.tif", "b.tif"}, true}},
+    {"imageSaved(QString)", "pluginImageSaved(QString)", {QStringLiteral("out.tif")}},
+    {"imageSavingProgress(QString,float)", "pluginImageSavingProgress(QString,float)",
+     {QStringLiteral("out.tif"), QVariant::fromValue(0.25f)}},
+    {"imageSavingError(QString,QString)", "pluginImageSavingError(QString,QString)",
+     {QStringLiteral("out.tif"), QStringLiteral("disk full")}},
+    {"trackEvent(QString,QVariantMap)", "trackEvent(QString,QVariantMap)",
+     {QStringLiteral("opened"), QVariantMap{{QStringLiteral("count"), 2}}}},
+    {"loadingErrorChanged()", "loadingErrorChanged()", {}},
+    {"loadingStatusChanged()", "loadingStatusChanged()", {}},
+    {"invalidImages(QStringList)", "invalidImages(QStringList)", {QStringList{"bad.txt"}}},
+};
+
+QMetaMethod signalOf(const QMetaObject &mo, const char *signature)
+{
+    return mo.method(mo.indexOfSignal(signature));
+}
+
+// Emits from this thread, the way the back end's own code does from the worker thread.
+bool emitWith(QObject *sender, const QMetaMethod &signal, const QVariantList &args)
+{
+    QGenericArgument a[2];
+    for (int i = 0; i < args.size(); ++i)
+        a[i] = QGenericArgument(args.at(i).typeName(), args.at(i).constData());
+    return signal.invoke(sender, Qt::DirectConnection, a[0], a[1]);
+}
+
 } // namespace
 
 class tst_OvIntegrations : public QObject
@@ -86,6 +127,9 @@ private Q_SLOTS:
     void cropsImageAndRawImage_data();
     void cropsImageAndRawImage();
     void eventFilterOnlyAfterSetup();
+    void everyResultSignalIsRelayed();
+    void relaysEachResultToItsOwnSignal_data();
+    void relaysEachResultToItsOwnSignal();
 };
 
 // The application binds to these names, types and orders from QML and by index: any change
@@ -253,6 +297,59 @@ void tst_OvIntegrations::eventFilterOnlyAfterSetup()
     QVERIFY(QCoreApplication::sendEvent(qApp, &afterSetup));
     QVERIFY(added.wait());
     QCOMPARE(added.at(0), (QVariantList{QStringList{late}, false}));
+}
+
+
+// A result signal added to the back end without a relay would be lost to the application.
+void tst_OvIntegrations::everyResultSignalIsRelayed()
+{
+    const QMetaObject &mo = PluginData::staticMetaObject;
+    QStringList signalsOfBackEnd;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+        if (mo.method(i).methodType() == QMetaMethod::Signal)
+            signalsOfBackEnd << QString::fromLatin1(mo.method(i).methodSignature());
+    }
+    QStringList relayed;
+    for (const Relay &relay : Relays)
+        relayed << QLatin1String(relay.backEndSignal);
+    QCOMPARE(relayed, signalsOfBackEnd);
+}
+
+void tst_OvIntegrations::relaysEachResultToItsOwnSignal_data()
+{
+    QTest::addColumn<QByteArray>("backEndSignal");
+    QTest::addColumn<QByteArray>("facadeSignal");
+    QTest::addColumn<QVariantList>("args");
+    for (const Relay &relay : Relays)
+        QTest::newRow(relay.backEndSignal) << QByteArray(relay.backEndSignal) << QByteArray(relay.facadeSignal) << relay.args;
+}
+
+void tst_OvIntegrations::relaysEachResultToItsOwnSignal()
+{
+    QFETCH(QByteArray, backEndSignal);
+    QFETCH(QByteArray, facadeSignal);
+    QFETCH(QVariantList, args);
+    Facade facade;
+    const QMetaObject &mo = OvIntegrations::staticMetaObject;
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    QStringList names;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+        if (mo.method(i).methodType() != QMetaMethod::Signal || mo.method(i).attributes() & QMetaMethod::Cloned)
+            continue;
+        spies.push_back(std::make_unique<QSignalSpy>(facade.get(), mo.method(i)));
+        names << QString::fromLatin1(mo.method(i).methodSignature());
+    }
+    const qsizetype target = names.indexOf(QLatin1String(facadeSignal));
+    QVERIFY2(target >= 0, facadeSignal.constData());
+
+    QVERIFY(emitWith(facade.backEnd(), signalOf(PluginData::staticMetaObject, backEndSignal), args));
+    QTRY_COMPARE(spies[target]->size(), 1);
+    // Whatever else the one emission queued is delivered now, so a second relay shows.
+    QCoreApplication::sendPostedEvents();
+
+    QCOMPARE(spies[target]->first(), args);
+    for (qsizetype i = 0; i < names.size(); ++i)
+        QVERIFY2(i == target ? spies[i]->size() == 1 : spies[i]->isEmpty(), qPrintable(names.at(i)));
 }
 
 QTEST_MAIN(tst_OvIntegrations)
