@@ -65,92 +65,115 @@ bool usablePath(const QString &path)
 
 } // namespace
 
+// Requests are answered strictly in order: the next one starts when the last has answered.
 struct OvExifTool::Private
 {
-    explicit Private(OvExifTool *owner)
-        : q(owner)
-        , session(owner)
-    {
-        // One decode at a time, so thumbnails finish in the order they were asked for.
-        pool.setMaxThreadCount(1);
-    }
+    explicit Private(OvExifTool *owner);
+    ~Private();
 
-    ~Private() { pool.waitForDone(); }
+    void enqueue(Request request);
+    void next();
+    void readMetadata(const Request &request, const QString &path);
+    void readPreview(const Request &request, const QString &path);
+    void answerMetadata(const Request &request, bool ok, const QByteArray &output, const QByteArray &errors);
+    void makeThumbnail(const Request &request, const QByteArray &preview);
+    void done();
 
-    void enqueue(Request request)
-    {
-        queue.enqueue(std::move(request));
-        next();
-    }
-
-    // Requests are answered strictly in order: the next one starts when the last has answered.
-    void next()
-    {
-        if (busy || queue.isEmpty())
-            return;
-        busy = true;
-        const Request request = queue.dequeue();
-        const QString path = QFileInfo(request.source).absoluteFilePath();
-        if (request.kind == Request::Metadata) {
-            if (!usablePath(request.source))
-                return answerMetadata(request, false, {}, "unusable path");
-            session.execute(metadataArguments(path),
-                            [this, request](bool ok, const QByteArray &out, const QByteArray &err) {
-                                answerMetadata(request, ok, out, err);
-                            });
-        } else {
-            if (!usablePath(request.source))
-                return makeThumbnail(request, QByteArray());
-            session.execute(previewArguments(path),
-                            [this, request](bool ok, const QByteArray &out, const QByteArray &) {
-                                const QJsonObject object = ok ? firstObject(out) : QJsonObject();
-                                QByteArray preview = binaryValue(object, QStringLiteral("PreviewImage"));
-                                if (preview.isEmpty())
-                                    preview = binaryValue(object, QStringLiteral("ThumbnailImage"));
-                                makeThumbnail(request, preview);
-                            });
-        }
-    }
-
-    void answerMetadata(const Request &request, bool ok, const QByteArray &output, const QByteArray &errors)
-    {
-        QVariantMap metadata = ok ? firstObject(output).toVariantMap() : QVariantMap();
-        if (metadata.isEmpty())
-            qWarning() << "ExifTool could not read the metadata of" << request.source << errors.trimmed();
-        done();
-        emit q->readFinished(request.source, metadata);
-    }
-
-    void makeThumbnail(const Request &request, const QByteArray &preview)
-    {
-        pool.start([this, request, preview] {
-            ThumbnailMaker::make(request.source, request.thumbnail, request.orientation, preview);
-            // The owner waits for the pool in its destructor, so it is alive here; the queued
-            // call is dropped if it is deleted before the event loop delivers it.
-            QMetaObject::invokeMethod(
-                q,
-                [this, request] {
-                    done();
-                    emit q->thumbnailFinished(request.thumbnail);
-                },
-                Qt::QueuedConnection);
-        });
-    }
-
-    void done()
-    {
-        busy = false;
-        // Let the signal go out first; the next request starts from the event loop.
-        QMetaObject::invokeMethod(
-            q, [this] { next(); }, Qt::QueuedConnection);
-    }
-
-    OvExifTool *q;
-    ExifToolSession session;
-    QThreadPool pool;
-    QQueue<Request> queue;
-    bool busy = false;
+    OvExifTool *m_owner;
+    ExifToolSession m_session;
+    QThreadPool m_pool;
+    QQueue<Request> m_queue;
+    bool m_busy = false;
 };
+
+OvExifTool::Private::Private(OvExifTool *owner)
+    : m_owner(owner)
+    , m_session(owner)
+{
+    // One decode at a time, so thumbnails finish in the order they were asked for.
+    m_pool.setMaxThreadCount(1);
+}
+
+OvExifTool::Private::~Private()
+{
+    m_pool.waitForDone();
+}
+
+void OvExifTool::Private::enqueue(Request request)
+{
+    m_queue.enqueue(std::move(request));
+    next();
+}
+
+void OvExifTool::Private::next()
+{
+    if (m_busy || m_queue.isEmpty())
+        return;
+    m_busy = true;
+    const Request request = m_queue.dequeue();
+    const QString path = QFileInfo(request.source).absoluteFilePath();
+    if (request.kind == Request::Metadata)
+        readMetadata(request, path);
+    else
+        readPreview(request, path);
+}
+
+void OvExifTool::Private::readMetadata(const Request &request, const QString &path)
+{
+    if (!usablePath(request.source))
+        return answerMetadata(request, false, {}, "unusable path");
+    m_session.execute(metadataArguments(path), [this, request](bool ok, const QByteArray &out, const QByteArray &err) {
+        answerMetadata(request, ok, out, err);
+    });
+}
+
+// The embedded preview is the faster source of a thumbnail; without one the file itself is decoded.
+void OvExifTool::Private::readPreview(const Request &request, const QString &path)
+{
+    if (!usablePath(request.source))
+        return makeThumbnail(request, QByteArray());
+    m_session.execute(previewArguments(path), [this, request](bool ok, const QByteArray &out, const QByteArray &) {
+        const QJsonObject object = ok ? firstObject(out) : QJsonObject();
+        QByteArray preview = binaryValue(object, QStringLiteral("PreviewImage"));
+        if (preview.isEmpty())
+            preview = binaryValue(object, QStringLiteral("ThumbnailImage"));
+        makeThumbnail(request, preview);
+    });
+}
+
+void OvExifTool::Private::answerMetadata(const Request &request, bool ok, const QByteArray &output,
+                                         const QByteArray &errors)
+{
+    QVariantMap metadata = ok ? firstObject(output).toVariantMap() : QVariantMap();
+    if (metadata.isEmpty())
+        qWarning() << "ExifTool could not read the metadata of" << request.source << errors.trimmed();
+    done();
+    emit m_owner->readFinished(request.source, metadata);
+}
+
+void OvExifTool::Private::makeThumbnail(const Request &request, const QByteArray &preview)
+{
+    m_pool.start([this, request, preview] {
+        ThumbnailMaker::make(request.source, request.thumbnail, request.orientation, preview);
+        // The owner waits for the pool in its destructor, so it is alive here; the queued
+        // call is dropped if it is deleted before the event loop delivers it.
+        QMetaObject::invokeMethod(
+            m_owner,
+            [this, request] {
+                done();
+                emit m_owner->thumbnailFinished(request.thumbnail);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OvExifTool::Private::done()
+{
+    m_busy = false;
+    // Let the signal go out first; the next request starts from the event loop.
+    QMetaObject::invokeMethod(
+        m_owner, [this] { next(); }, Qt::QueuedConnection);
+}
 
 OvExifTool::OvExifTool(QObject *parent)
     : QObject(parent)
