@@ -158,6 +158,110 @@ HostImage makeImage(int width, int height)
     return image;
 }
 
+struct Baselines
+{
+    double fresh = 0; // (a)
+    double warm = 0; // (b)
+};
+
+Baselines measureBaselines(size_t bytes, int runs)
+{
+    std::vector<unsigned char> source(bytes, 1);
+    std::vector<unsigned char> target(bytes, 2);
+    std::vector<double> fresh, warm;
+    for (int i = 0; i < runs; ++i) {
+        fresh.push_back(timeFreshCopy(source.data(), bytes));
+        warm.push_back(timeWarmCopy(target.data(), source.data(), bytes));
+    }
+    const Baselines baselines{median(fresh), median(warm)};
+    std::printf("baseline (a) memcpy into fresh memory:   %8.1f ms\n", baselines.fresh);
+    std::printf("baseline (b) memcpy between warm buffers: %8.1f ms\n", baselines.warm);
+    return baselines;
+}
+
+struct BackEndTimes
+{
+    double loadMs = 0;
+    double saveMs = 0;
+    Peak loadPeak;
+    Peak savePeak;
+};
+
+// The back end is not moved to a thread here, so each call has answered by the time it returns.
+BackEndTimes timeBackEnd(PSPluginData &backEnd, int runs, std::shared_ptr<ImageData> &loaded)
+{
+    Clock::time_point callStart;
+    double lastLoad = 0;
+    double lastSave = 0;
+    QObject::connect(&backEnd, &PluginData::imageLoaded, [&](const QString &, const QVariantMap &data) {
+        lastLoad = msSince(callStart);
+        loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
+    });
+    QObject::connect(&backEnd, &PluginData::imageSaved, [&](const QString &) { lastSave = msSince(callStart); });
+    const auto load = [&] {
+        callStart = Clock::now();
+        backEnd.loadImage(QStringLiteral("bench"), false);
+    };
+    const auto save = [&] {
+        callStart = Clock::now();
+        backEnd.saveImage(loaded, QString(), QStringLiteral("out"), {}, {});
+    };
+
+    BackEndTimes times;
+    times.loadPeak = peakAdded(load);
+    std::vector<double> loads{lastLoad};
+    for (int i = 1; i < runs; ++i) {
+        // The previous image is still held by the description; drop ours so only one extra remains.
+        loaded.reset();
+        load();
+        loads.push_back(lastLoad);
+    }
+    times.savePeak = peakAdded(save);
+    std::vector<double> saves{lastSave};
+    for (int i = 1; i < runs; ++i) {
+        save();
+        saves.push_back(lastSave);
+    }
+    times.loadMs = median(loads);
+    times.saveMs = median(saves);
+    return times;
+}
+
+void printBackEndTimes(const BackEndTimes &times, const Baselines &baselines, size_t pixels)
+{
+    const Peak &loadPeak = times.loadPeak;
+    std::printf("loadImage:  %8.1f ms = %5.2f x (a)  [target <= 2]\n", times.loadMs, times.loadMs / baselines.fresh);
+    std::printf("  first load, peak added: %.1f MB = %.2f bytes/pixel, of which %.1f MB = %.2f bytes/pixel are the\n"
+                "  planes' shared pages first mapped by this read; own memory %.2f bytes/pixel [target <= 16]\n",
+                loadPeak.total / 1e6, double(loadPeak.total) / double(pixels), loadPeak.shared / 1e6,
+                double(loadPeak.shared) / double(pixels), double(loadPeak.own()) / double(pixels));
+    std::printf("saveImage:  %8.1f ms = %5.2f x (b)  [target <= 3]   peak added %.1f MB = %.2f bytes/pixel\n",
+                times.saveMs, times.saveMs / baselines.warm, times.savePeak.total / 1e6,
+                double(times.savePeak.total) / double(pixels));
+}
+
+void timePlainSequence(FilterHostSession &session, const std::shared_ptr<ImageData> &loaded, int runs,
+                       const Baselines &baselines, size_t pixels)
+{
+    std::vector<double> plainLoads, plainSaves;
+    Peak plainLoadPeak;
+    for (int i = 0; i < std::min(runs, 3); ++i) {
+        cv::Mat result;
+        auto start = Clock::now();
+        const Peak peak = peakAdded([&] { result = plainLoad(session); });
+        plainLoads.push_back(msSince(start));
+        if (i == 0)
+            plainLoadPeak = peak;
+        start = Clock::now();
+        plainSave(session, loaded);
+        plainSaves.push_back(msSince(start));
+    }
+    std::printf("plain load: %8.1f ms = %5.2f x (a)   own memory added %.1f MB = %.2f bytes/pixel\n",
+                median(plainLoads), median(plainLoads) / baselines.fresh, plainLoadPeak.own() / 1e6,
+                double(plainLoadPeak.own()) / double(pixels));
+    std::printf("plain save: %8.1f ms = %5.2f x (b)\n", median(plainSaves), median(plainSaves) / baselines.warm);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -175,20 +279,7 @@ int main(int argc, char *argv[])
     const size_t bytes = pixels * 8;
     std::printf("image %d x %d (%.1f MP), four-channel 16-bit size %.0f MB, %d runs, %d OpenCV threads\n", width,
                 height, pixels / 1e6, bytes / 1e6, runs, cv::getNumThreads());
-
-    std::vector<unsigned char> source(bytes, 1);
-    std::vector<unsigned char> target(bytes, 2);
-    std::vector<double> fresh, warm;
-    for (int i = 0; i < runs; ++i) {
-        fresh.push_back(timeFreshCopy(source.data(), bytes));
-        warm.push_back(timeWarmCopy(target.data(), source.data(), bytes));
-    }
-    std::vector<unsigned char>().swap(source);
-    std::vector<unsigned char>().swap(target);
-    const double baselineA = median(fresh);
-    const double baselineB = median(warm);
-    std::printf("baseline (a) memcpy into fresh memory:   %8.1f ms\n", baselineA);
-    std::printf("baseline (b) memcpy between warm buffers: %8.1f ms\n", baselineB);
+    const Baselines baselines = measureBaselines(bytes, runs);
 
     FilterHostSession::removeStaleChannels();
     FilterHostSession session;
@@ -202,70 +293,14 @@ int main(int argc, char *argv[])
     backEnd->start();
 
     std::shared_ptr<ImageData> loaded;
-    Clock::time_point callStart;
-    double lastLoad = 0;
-    double lastSave = 0;
-    QObject::connect(backEnd, &PluginData::imageLoaded, [&](const QString &, const QVariantMap &data) {
-        lastLoad = msSince(callStart);
-        loaded = data.value(QStringLiteral("image")).value<std::shared_ptr<ImageData>>();
-    });
-    QObject::connect(backEnd, &PluginData::imageSaved, [&](const QString &) { lastSave = msSince(callStart); });
-
-    const Peak loadPeak = peakAdded([&] {
-        callStart = Clock::now();
-        backEnd->loadImage(QStringLiteral("bench"), false);
-    });
-    std::vector<double> loads{lastLoad};
-    for (int i = 1; i < runs; ++i) {
-        // The previous image is still held by the description; drop ours so only one extra remains.
-        loaded.reset();
-        callStart = Clock::now();
-        backEnd->loadImage(QStringLiteral("bench"), false);
-        loads.push_back(lastLoad);
-    }
-    const Peak savePeak = peakAdded([&] {
-        callStart = Clock::now();
-        backEnd->saveImage(loaded, QString(), QStringLiteral("out"), {}, {});
-    });
-    std::vector<double> saves{lastSave};
-    for (int i = 1; i < runs; ++i) {
-        callStart = Clock::now();
-        backEnd->saveImage(loaded, QString(), QStringLiteral("out"), {}, {});
-        saves.push_back(lastSave);
-    }
-    const double loadMs = median(loads);
-    const double saveMs = median(saves);
-    std::printf("loadImage:  %8.1f ms = %5.2f x (a)  [target <= 2]\n", loadMs, loadMs / baselineA);
-    std::printf("  first load, peak added: %.1f MB = %.2f bytes/pixel, of which %.1f MB = %.2f bytes/pixel are the\n"
-                "  planes' shared pages first mapped by this read; own memory %.2f bytes/pixel [target <= 16]\n",
-                loadPeak.total / 1e6, double(loadPeak.total) / double(pixels), loadPeak.shared / 1e6,
-                double(loadPeak.shared) / double(pixels), double(loadPeak.own()) / double(pixels));
-    std::printf("saveImage:  %8.1f ms = %5.2f x (b)  [target <= 3]   peak added %.1f MB = %.2f bytes/pixel\n", saveMs,
-                saveMs / baselineB, savePeak.total / 1e6, double(savePeak.total) / double(pixels));
-
-    // The plain sequence, for comparison.
-    std::vector<double> plainLoads, plainSaves;
-    Peak plainLoadPeak;
-    for (int i = 0; i < std::min(runs, 3); ++i) {
-        cv::Mat result;
-        auto start = Clock::now();
-        const Peak peak = peakAdded([&] { result = plainLoad(session); });
-        plainLoads.push_back(msSince(start));
-        if (i == 0)
-            plainLoadPeak = peak;
-        start = Clock::now();
-        plainSave(session, loaded);
-        plainSaves.push_back(msSince(start));
-    }
-    std::printf("plain load: %8.1f ms = %5.2f x (a)   own memory added %.1f MB = %.2f bytes/pixel\n",
-                median(plainLoads), median(plainLoads) / baselineA, plainLoadPeak.own() / 1e6,
-                double(plainLoadPeak.own()) / double(pixels));
-    std::printf("plain save: %8.1f ms = %5.2f x (b)\n", median(plainSaves), median(plainSaves) / baselineB);
+    const BackEndTimes times = timeBackEnd(*backEnd, runs, loaded);
+    printBackEndTimes(times, baselines, pixels);
+    timePlainSequence(session, loaded, runs, baselines, pixels);
 
     backEnd->cleanup();
     session.removeAll();
-    const bool met =
-        loadMs <= 2 * baselineA && saveMs <= 3 * baselineB && double(loadPeak.own()) <= 16.0 * double(pixels);
+    const bool met = times.loadMs <= 2 * baselines.fresh && times.saveMs <= 3 * baselines.warm
+                     && double(times.loadPeak.own()) <= 16.0 * double(pixels);
     std::printf("targets %s\n", met ? "met" : "NOT met");
     return 0;
 }
