@@ -64,7 +64,7 @@ private slots:
         QVERIFY(done.wait(20000));
         integrations.cleanup();
 
-        QCOMPARE(int(host.record()->status), 0);
+        QCOMPARE(int(host.record()->status), int(StatusImageSaved));
         const cv::Mat returned = CvUtils::convert(HostImageCodec::toMat(host.readImage()), CV_8U);
         cv::Mat returnedRgb;
         cv::Mat deliveredRgb;

@@ -172,17 +172,17 @@ private Q_SLOTS:
     void saveDebugLines();
 
 private:
-    QTemporaryDir temp;
-    FilterHostSession *session = nullptr;
-    PSPluginData *backEnd = nullptr;
+    QTemporaryDir m_temp;
+    FilterHostSession *m_session = nullptr;
+    PSPluginData *m_backEnd = nullptr;
 };
 
 void tst_PSImageTransfer::initTestCase()
 {
-    QVERIFY(temp.isValid());
+    QVERIFY(m_temp.isValid());
     // The debug lines' values are checked; a rule of the environment must not silence them.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
-    TestHelpers::setTemporaryFolder(temp.path());
+    TestHelpers::setTemporaryFolder(m_temp.path());
 #ifdef Q_OS_UNIX
     std::signal(SIGXFSZ, SIG_IGN); // a write beyond the file size limit fails instead
 #endif
@@ -190,7 +190,7 @@ void tst_PSImageTransfer::initTestCase()
 
 void tst_PSImageTransfer::cleanup()
 {
-    endBackEnd(session, backEnd);
+    endBackEnd(m_session, m_backEnd);
 }
 
 void tst_PSImageTransfer::loadDescribesTheImage_data()
@@ -223,30 +223,30 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     QFETCH(bool, mask);
     QFETCH(QByteArray, icc);
     QFETCH(int, thumbnail);
-    const QString thumbnailPath = QDir(temp.path()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    const QString thumbnailPath = QDir(m_temp.path()).filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
     QVERIFY(cv::imwrite(thumbnailPath.toStdString(), cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3))));
     HostImage host = makeHostImage(width, height, gray, mask);
     putEdgeValues(host);
     HostSetup setup;
     setup.icc = icc;
     setup.rowPadding = 6;
-    session = new FilterHostSession;
-    QVERIFY(createReleasedSession(*session, host, setup));
+    m_session = new FilterHostSession;
+    QVERIFY(createReleasedSession(*m_session, host, setup));
     if (!icc.isEmpty())
-        session->icc().info()->dataSize = 4;
-    backEnd = new PSPluginData();
-    backEnd->start();
-    const PSReference::Loaded expected = PSReference::load(referencePlanes(*session, gray), thumbnail == Written);
+        m_session->icc().info()->dataSize = 4;
+    m_backEnd = new PSPluginData();
+    m_backEnd->start();
+    const PSReference::Loaded expected = PSReference::load(referencePlanes(*m_session, gray), thumbnail == Written);
 
     QStringList events;
     bool loadingSeenDuringLoad = false;
     QVariantMap description;
-    connect(backEnd, &PluginData::isLoadingChanged, this, [&](bool value) {
+    connect(m_backEnd, &PluginData::isLoadingChanged, this, [&](bool value) {
         events << QStringLiteral("loading %1").arg(value);
         if (value)
-            loadingSeenDuringLoad = backEnd->isLoading();
+            loadingSeenDuringLoad = m_backEnd->isLoading();
     });
-    connect(backEnd, &PluginData::imageLoaded, this, [&](const QString &id, const QVariantMap &data) {
+    connect(m_backEnd, &PluginData::imageLoaded, this, [&](const QString &id, const QVariantMap &data) {
         events << QStringLiteral("loaded ") + id;
         description = data;
     });
@@ -259,12 +259,12 @@ void tst_PSImageTransfer::loadDescribesTheImage()
     if (thumbnail == Unwritable)
         limit.rlim_cur = 64;
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    backEnd->loadImage(QStringLiteral("the id"), true);
+    m_backEnd->loadImage(QStringLiteral("the id"), true);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &previous), 0);
 #else
     if (thumbnail == Unwritable)
         QSKIP("A failing write is made here with a POSIX file size limit");
-    backEnd->loadImage(QStringLiteral("the id"), true);
+    m_backEnd->loadImage(QStringLiteral("the id"), true);
 #endif
 
     QCOMPARE(events, (QStringList{"loading 1", "loaded the id", "loading 0"}));
@@ -284,7 +284,7 @@ void tst_PSImageTransfer::loadDescribesTheImage()
 
     QCOMPARE(description.value("thumbnail").toString(), thumbnailPath);
     // Neither an earlier picture nor a half-written file is left where the thumbnail goes.
-    QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
+    QCOMPARE(QDir(m_temp.path()).entryList(QDir::Files | QDir::Hidden),
              thumbnail == Written ? QStringList{"thumbnail-orlx-ps-plugin.png"} : QStringList());
     if (thumbnail != Written)
         return;
@@ -320,16 +320,16 @@ void tst_PSImageTransfer::saveEqualsTheStepSequence()
     QFETCH(bool, mask);
     HostSetup setup;
     setup.rowPadding = 6;
-    backEnd = startBackEnd(session, makeHostImage(83, 149, false, mask), setup);
-    QVERIFY(backEnd);
-    HostChannel *targets[4] = {&session->plane(0), &session->plane(1), &session->plane(2), session->mask()};
+    m_backEnd = startBackEnd(m_session, makeHostImage(83, 149, false, mask), setup);
+    QVERIFY(m_backEnd);
+    HostChannel *targets[4] = {&m_session->plane(0), &m_session->plane(1), &m_session->plane(2), m_session->mask()};
     QByteArray expected[4];
-    const PSReference::Planes reference = planeCopies(*session, expected);
+    const PSReference::Planes reference = planeCopies(*m_session, expected);
     const auto image = std::make_shared<ImageData>(makeSource(depth, channels, 83, 149), cv::Mat());
     PSReference::save(image, reference);
 
-    QSignalSpy saved(backEnd, &PluginData::imageSaved);
-    backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
+    QSignalSpy saved(m_backEnd, &PluginData::imageSaved);
+    m_backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
     QTRY_COMPARE(saved.size(), 1);
     for (int k = 0; k < 4; ++k)
         QVERIFY2(!targets[k] || planeBytes(*targets[k]) == expected[k], qPrintable(QStringLiteral("plane %1 differs").arg(k)));
@@ -352,21 +352,21 @@ void tst_PSImageTransfer::saveRefusals()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, channels);
-    backEnd = startBackEnd(session, makeHostImage(32, 20, false, true));
-    QVERIFY(backEnd);
-    const QByteArray before = planeBytes(session->plane(0)) + planeBytes(session->plane(2)) + planeBytes(*session->mask());
+    m_backEnd = startBackEnd(m_session, makeHostImage(32, 20, false, true));
+    QVERIFY(m_backEnd);
+    const QByteArray before = planeBytes(m_session->plane(0)) + planeBytes(m_session->plane(2)) + planeBytes(*m_session->mask());
 
     std::shared_ptr<ImageData> image;
     if (width >= 0)
         image = std::make_shared<ImageData>(width > 0 ? cv::Mat(height, width, CV_16UC(channels), cv::Scalar::all(7)) : cv::Mat(),
                                             cv::Mat());
-    QSignalSpy saved(backEnd, &PluginData::imageSaved);
-    backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
+    QSignalSpy saved(m_backEnd, &PluginData::imageSaved);
+    m_backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {});
     QCOMPARE(saved.size(), 0);
-    QCOMPARE(planeBytes(session->plane(0)) + planeBytes(session->plane(2)) + planeBytes(*session->mask()), before);
-    QCOMPARE(int(session->record()->status), int(FilterHostSession::UntouchedStatus));
-    backEnd->cleanup();
-    QCOMPARE(int(session->record()->status), int(StatusNoImageSaved));
+    QCOMPARE(planeBytes(m_session->plane(0)) + planeBytes(m_session->plane(2)) + planeBytes(*m_session->mask()), before);
+    QCOMPARE(int(m_session->record()->status), int(FilterHostSession::UntouchedStatus));
+    m_backEnd->cleanup();
+    QCOMPARE(int(m_session->record()->status), int(StatusNoImageSaved));
 }
 
 void tst_PSImageTransfer::loadDebugLines_data()
@@ -392,16 +392,16 @@ void tst_PSImageTransfer::loadDebugLines()
     QFETCH(bool, gray);
     QFETCH(bool, mask);
     QFETCH(Samples, samples);
-    backEnd = startBackEnd(session, makeFlatHostImage(83, 5, gray, mask, samples));
-    QVERIFY(backEnd);
-    const PSReference::Loaded expected = PSReference::load(referencePlanes(*session, gray), false);
+    m_backEnd = startBackEnd(m_session, makeFlatHostImage(83, 5, gray, mask, samples));
+    QVERIFY(m_backEnd);
+    const PSReference::Loaded expected = PSReference::load(referencePlanes(*m_session, gray), false);
     double rawMin, rawMax, scaledMin, scaledMax;
     cv::minMaxIdx(expected.merged, &rawMin, &rawMax);
     cv::minMaxIdx(expected.scaled, &scaledMin, &scaledMax);
     const cv::Vec4w raw = expected.merged.at<cv::Vec4w>(0, 0);
     const cv::Vec4f scaled = expected.scaled.at<cv::Vec4f>(0, 0);
 
-    const QStringList lines = debugLinesOf([&] { backEnd->loadImage(QStringLiteral("id"), false); },
+    const QStringList lines = debugLinesOf([&] { m_backEnd->loadImage(QStringLiteral("id"), false); },
                                            {"loadingImage", "top left"});
     QCOMPARE(lines, (QStringList{debugLine("loadingImage pre-process min", rawMin, "max", rawMax),
                                  debugLine("top left", raw[0], raw[1], raw[2], raw[3]),
@@ -432,17 +432,17 @@ void tst_PSImageTransfer::saveDebugLines()
     QFETCH(int, channels);
     QFETCH(bool, mask);
     QFETCH(Samples, samples);
-    backEnd = startBackEnd(session, makeHostImage(83, 5, false, mask));
-    QVERIFY(backEnd);
+    m_backEnd = startBackEnd(m_session, makeHostImage(83, 5, false, mask));
+    QVERIFY(m_backEnd);
     QByteArray copies[4];
     const auto image = std::make_shared<ImageData>(makeFlatSource(depth, channels, 83, 5, samples), cv::Mat());
-    const cv::Mat written = PSReference::save(image, planeCopies(*session, copies));
+    const cv::Mat written = PSReference::save(image, planeCopies(*m_session, copies));
     double sourceMin, sourceMax, writtenMin, writtenMax;
     cv::minMaxIdx(image->mat(), &sourceMin, &sourceMax);
     cv::minMaxIdx(written, &writtenMin, &writtenMax);
 
-    QSignalSpy saved(backEnd, &PluginData::imageSaved);
-    const QStringList lines = debugLinesOf([&] { backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {}); },
+    QSignalSpy saved(m_backEnd, &PluginData::imageSaved);
+    const QStringList lines = debugLinesOf([&] { m_backEnd->saveImage(image, QString(), QStringLiteral("out"), {}, {}); },
                                            {"saveImage pre-process", "saveImage post-process"});
     QCOMPARE(saved.size(), 1);
     QCOMPARE(lines, (QStringList{debugLine("saveImage pre-process min", sourceMin, "max", sourceMax),

@@ -29,17 +29,17 @@ private Q_SLOTS:
     void shortRecordIsNeverWritten();
 
 private:
-    std::unique_ptr<FilterHostSession> session;
+    std::unique_ptr<FilterHostSession> m_session;
 };
 
 void tst_PSPluginLifecycle::init()
 {
-    session = std::make_unique<FilterHostSession>();
+    m_session = std::make_unique<FilterHostSession>();
 }
 
 void tst_PSPluginLifecycle::cleanup()
 {
-    session.reset();
+    m_session.reset();
     FilterHostSession::removeStaleChannels(); // every channel a test made, by name
 }
 
@@ -90,9 +90,9 @@ void tst_PSPluginLifecycle::runWithoutSave()
     setup.versionMinor = version[1];
     setup.versionPatch = version[2];
     setup.icc = QByteArray("icc-bytes");
-    QVERIFY(createReleasedSession(*session, makeHostImage(37, 21, false, mask), setup));
+    QVERIFY(createReleasedSession(*m_session, makeHostImage(37, 21, false, mask), setup));
     if (processName.size() == 258)
-        session->record()->hostProcessName[257] = 'x';
+        m_session->record()->hostProcessName[257] = 'x';
 
     const ProcessResult result = run(binPath("psbackendrunner"), {runnerOption});
     QCOMPARE(result.exitCode, 0);
@@ -107,14 +107,14 @@ void tst_PSPluginLifecycle::runWithoutSave()
     QCOMPARE(event, (QJsonObject{{"signature", signature}, {"version", versionText}, {"processName", processName}}));
 
     const bool released = runnerOption != QLatin1String("--skip-cleanup");
-    QCOMPARE(int(session->record()->status), released ? int(StatusNoImageSaved) : int(FilterHostSession::UntouchedStatus));
-    QCOMPARE(session->param().tryLock(), released);
+    QCOMPARE(int(m_session->record()->status), released ? int(StatusNoImageSaved) : int(FilterHostSession::UntouchedStatus));
+    QCOMPARE(m_session->param().tryLock(), released);
     for (int k = 0; k < 3; ++k)
-        QCOMPARE(session->plane(k).tryLock(), released);
+        QCOMPARE(m_session->plane(k).tryLock(), released);
     if (mask)
-        QCOMPARE(session->mask()->tryLock(), released);
+        QCOMPARE(m_session->mask()->tryLock(), released);
     if (released)
-        QCOMPARE(session->param().info()->lockCount, 1u);
+        QCOMPARE(m_session->param().info()->lockCount, 1u);
     // The ICC channel is let go at the end of start(); the others stay for the module.
     QStringList left{"__orvaneLumivex_param", "__orvaneLumivex_plane0", "__orvaneLumivex_plane1", "__orvaneLumivex_plane2"};
     if (mask)
@@ -126,7 +126,7 @@ void tst_PSPluginLifecycle::waitsUntilTheModuleReleasesTheRecord()
 {
     FilterHostSession::removeStaleChannels();
     QString error;
-    QVERIFY2(session->create(makeHostImage(8, 8, false, true), HostSetup(), &error), qPrintable(error));
+    QVERIFY2(m_session->create(makeHostImage(8, 8, false, true), HostSetup(), &error), qPrintable(error));
 
     QProcess runner;
     runner.start(binPath("psbackendrunner"), {});
@@ -135,13 +135,13 @@ void tst_PSPluginLifecycle::waitsUntilTheModuleReleasesTheRecord()
     QTRY_VERIFY_WITH_TIMEOUT((err += runner.readAllStandardError()).contains("Created IPCParams, waiting for lock."), 20000);
     QVERIFY(!runner.readAllStandardOutput().contains("hostDisplayName="));
     QCOMPARE(runner.state(), QProcess::Running);
-    QCOMPARE(int(session->record()->status), int(FilterHostSession::UntouchedStatus));
+    QCOMPARE(int(m_session->record()->status), int(FilterHostSession::UntouchedStatus));
 
-    session->releaseLocks();
+    m_session->releaseLocks();
     const ProcessResult result = collect(runner);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.values.value("hostDisplayName"), QStringLiteral("Adobe Photoshop"));
-    QCOMPARE(int(session->record()->status), int(StatusNoImageSaved));
+    QCOMPARE(int(m_session->record()->status), int(StatusNoImageSaved));
 }
 
 void tst_PSPluginLifecycle::malformedHandOver_data()
@@ -160,18 +160,18 @@ void tst_PSPluginLifecycle::malformedHandOver()
     HostSetup setup;
     setup.icc = QByteArray(64, 'p');
     setup.rowPadding = 2;
-    QVERIFY(createReleasedSession(*session, makeHostImage(16, 9, false, true), setup));
+    QVERIFY(createReleasedSession(*m_session, makeHostImage(16, 9, false, true), setup));
     QString error;
-    QVERIFY2(HostCorruption::apply({HostCorruption::Kind(kind)}, *session, &error), qPrintable(error));
+    QVERIFY2(HostCorruption::apply({HostCorruption::Kind(kind)}, *m_session, &error), qPrintable(error));
 
     const ProcessResult result = run(binPath("psbackendrunner"), {QStringLiteral("--load-and-save")});
     QCOMPARE(result.exitCode, expected.exitCode);
-    QCOMPARE(int(session->record()->status), int(expected.status));
-    QCOMPARE(session->hostErrorMessage(), expected.status == StatusFailed ? QString::fromLatin1(expected.log) : QString());
+    QCOMPARE(int(m_session->record()->status), int(expected.status));
+    QCOMPARE(m_session->hostErrorMessage(), expected.status == StatusFailed ? QString::fromLatin1(expected.log) : QString());
     QVERIFY2(result.standardError.contains(QLatin1String(expected.log)), qPrintable(result.standardError));
     // A fatal end releases nothing: once the back end holds the record, the module sees it
     // locked by the dead process. The record and the planes are opened before the lock is taken.
-    QCOMPARE(session->param().isHeldByOther(), expected.status == StatusFailed && kind >= HostCorruption::MissingMask);
+    QCOMPARE(m_session->param().isHeldByOther(), expected.status == StatusFailed && kind >= HostCorruption::MissingMask);
 }
 
 void tst_PSPluginLifecycle::shortRecordIsNeverWritten()

@@ -31,19 +31,19 @@ private Q_SLOTS:
 
 private:
     bool start(const HostSetup &setup = HostSetup());
-    FilterHostSession *session = nullptr;
-    PSPluginData *backEnd = nullptr;
+    FilterHostSession *m_session = nullptr;
+    PSPluginData *m_backEnd = nullptr;
 };
 
 bool tst_PSSettings::start(const HostSetup &setup)
 {
-    backEnd = startBackEnd(session, makeHostImage(4, 4, false, false), setup);
-    return backEnd != nullptr;
+    m_backEnd = startBackEnd(m_session, makeHostImage(4, 4, false, false), setup);
+    return m_backEnd != nullptr;
 }
 
 void tst_PSSettings::cleanup()
 {
-    endBackEnd(session, backEnd);
+    endBackEnd(m_session, m_backEnd);
 }
 
 void tst_PSSettings::loadOffersTheHostsTexts_data()
@@ -70,7 +70,7 @@ void tst_PSSettings::loadOffersTheHostsTexts()
     const QVariantMap expected{{"version", -7}, {"manual", manual}, {"Denoise", "{\"d\":1}"}, {"Sharpen", sharpen},
                                {"Enhance", ""}, {"Face Recovery", "{}"}, {"subjectSettings", "{\"s\":2}"},
                                {"maskStrokes", "[[1,2]]"}};
-    QCOMPARE(backEnd->loadSettings(QStringLiteral("ignored")), expected);
+    QCOMPARE(m_backEnd->loadSettings(QStringLiteral("ignored")), expected);
 }
 
 void tst_PSSettings::saveWritesCompactTexts_data()
@@ -114,15 +114,15 @@ void tst_PSSettings::saveWritesCompactTexts()
     QFETCH(int, field);
     QFETCH(QString, expected);
     QVERIFY(start());
-    backEnd->saveSettings(QString(), settings);
-    const QJsonObject written = session->readSettings(); // as the filter module reads the record
+    m_backEnd->saveSettings(QString(), settings);
+    const QJsonObject written = m_session->readSettings(); // as the filter module reads the record
     const QString key = QLatin1String(Keys[field]);
     QCOMPARE(written.value(key).toString(), expected);
     QCOMPARE(written.value("version").toInt(), 1);
     QCOMPARE(written.value("settingsWritten").toInt(), 1);
     // The record and the back end's copy agree; the rest of the record is not touched.
-    QCOMPARE(backEnd->loadSettings(QString()).value(key).toString(), expected);
-    QCOMPARE(int(session->record()->status), int(FilterHostSession::UntouchedStatus));
+    QCOMPARE(m_backEnd->loadSettings(QString()).value(key).toString(), expected);
+    QCOMPARE(int(m_session->record()->status), int(FilterHostSession::UntouchedStatus));
 }
 
 void tst_PSSettings::onlyTheFirst255BytesAreCleared()
@@ -130,8 +130,8 @@ void tst_PSSettings::onlyTheFirst255BytesAreCleared()
     HostSetup setup;
     setup.settings = QJsonObject{{"Denoise", QString(1000, QLatin1Char('z'))}, {"maskStrokes", QString(300, QLatin1Char('q'))}};
     QVERIFY(start(setup));
-    backEnd->saveSettings(QString(), {});
-    const IPCSettings &written = session->record()->settings;
+    m_backEnd->saveSettings(QString(), {});
+    const IPCSettings &written = m_session->record()->settings;
     const QByteArray denoise(written.denoiseSettings, 1024);
     QCOMPARE(denoise.left(14), QByteArray("{\"params\":{}}\0", 14));
     QCOMPARE(denoise.mid(14, 241), QByteArray(241, '\0'));

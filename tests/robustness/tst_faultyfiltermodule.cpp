@@ -69,15 +69,15 @@ private Q_SLOTS:
     void cleanup();
 
 private:
-    QTemporaryDir dir;
-    QString colourImage;
+    QTemporaryDir m_dir;
+    QString m_colourImage;
 };
 
 void tst_FaultyFilterModule::initTestCase()
 {
-    QVERIFY(dir.isValid());
-    colourImage = dir.filePath(QStringLiteral("input.png"));
-    QVERIFY(cv::imwrite(colourImage.toStdString(), TestHelpers::makePattern(40, 30, CV_16U, 4)));
+    QVERIFY(m_dir.isValid());
+    m_colourImage = m_dir.filePath(QStringLiteral("input.png"));
+    QVERIFY(cv::imwrite(m_colourImage.toStdString(), TestHelpers::makePattern(40, 30, CV_16U, 4)));
 #ifdef Q_OS_LINUX
     // An application left behind by a killed module becomes our child, so this test can find it
     // and collect it when it ends.
@@ -104,13 +104,13 @@ void tst_FaultyFilterModule::malformedHandOver()
     QFETCH(int, kind);
     const HostCorruption::Expectation &expected = HostCorruption::catalogue().at(size_t(kind));
     // Any bytes serve as the profile: the application hands them on unread.
-    const ProcessResult result = run(binPath("ovfilterhost"), {"--row-padding", "2", "--icc", colourImage, "--corrupt",
-                                                               expected.name, colourImage, dir.filePath("output.png"), "--",
+    const ProcessResult result = run(binPath("ovfilterhost"), {"--row-padding", "2", "--icc", m_colourImage, "--corrupt",
+                                                               expected.name, m_colourImage, m_dir.filePath("output.png"), "--",
                                                                binPath("lumivex"), "--auto=identity"});
     QVERIFY(result.finished);
     const QRegularExpression summaryLine(QStringLiteral("^ovfilterhost: status=.*$"), QRegularExpression::MultilineOption);
     const QString summary = summaryLine.match(result.standardOutput).captured();
-    const QString message = expected.status == 2 ? QString::fromLatin1(expected.log) : QString();
+    const QString message = expected.status == StatusFailed ? QString::fromLatin1(expected.log) : QString();
     QVERIFY2(summary.startsWith(QStringLiteral("ovfilterhost: status=%1 message=\"%2\"").arg(expected.status).arg(message)),
              qPrintable(summary));
     QVERIFY2(summary.contains(QStringLiteral(" exit=%1 ").arg(expected.exitCode)), qPrintable(summary));
@@ -135,11 +135,11 @@ void tst_FaultyFilterModule::applicationOfADeadModuleKeepsWaiting()
     QSKIP("Finding and signalling the orphaned application needs Linux's child subreaper, /proc and /dev/shm");
 #else
     QFETCH(int, signalNumber);
-    const QString log = dir.filePath(QStringLiteral("dead-module.log"));
+    const QString log = m_dir.filePath(QStringLiteral("dead-module.log"));
     QFile::remove(log);
     QProcess module;
     module.setStandardErrorFile(log); // the application writes its log here too
-    module.start(binPath("ovfilterhost"), {"--keep-locks", colourImage, dir.filePath("never.png"), "--", binPath("lumivex"), "--auto=identity"});
+    module.start(binPath("ovfilterhost"), {"--keep-locks", m_colourImage, m_dir.filePath("never.png"), "--", binPath("lumivex"), "--auto=identity"});
     QVERIFY(module.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(QLatin1String("Created IPCParams, waiting for lock.")), 30000);
     module.kill();
@@ -173,7 +173,7 @@ void tst_FaultyFilterModule::applicationOfADeadModuleKeepsWaiting()
         QVERIFY(WIFSIGNALED(status));
         QCOMPARE(WTERMSIG(status), signalNumber);
     } else {
-        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 255, qPrintable(QString::number(status, 16)));
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == HostCorruption::FatalExitSeen, qPrintable(QString::number(status, 16)));
         QVERIFY2(readAll(log).contains(QLatin1String("Shared memory of the filter module was cut short")), qPrintable(readAll(log)));
     }
     QVERIFY2(!readAll(log).contains(CrashReport), qPrintable(readAll(log)));

@@ -52,29 +52,29 @@ private Q_SLOTS:
     void killedSaveLeavesOldOrNewImage();
 
 private:
-    QTemporaryDir references;
-    QByteArray firstImage;
-    QByteArray secondImage;
-    qint64 saveMs = 0;
-    quint32 seed = 0;
+    QTemporaryDir m_references;
+    QByteArray m_firstImage;
+    QByteArray m_secondImage;
+    qint64 m_saveMs = 0;
+    quint32 m_seed = 0;
 };
 
 // The loop's two images as the writer encodes them, and how long one save takes here: an even
 // number of saves ends with the second image.
 void tst_InterruptedSave::initTestCase()
 {
-    QVERIFY(references.isValid());
-    const QString first = references.filePath(QStringLiteral("first.png"));
-    const QString second = references.filePath(QStringLiteral("second.png"));
+    QVERIFY(m_references.isValid());
+    const QString first = m_references.filePath(QStringLiteral("first.png"));
+    const QString second = m_references.filePath(QStringLiteral("second.png"));
     QVERIFY(runToEnd(first, 1) >= 0);
     const qint64 elapsed = runToEnd(second, 6);
     QVERIFY(elapsed >= 0);
-    saveMs = qMax<qint64>(1, elapsed / 6);
-    firstImage = readAll(first);
-    secondImage = readAll(second);
-    QVERIFY(!firstImage.isEmpty() && firstImage != secondImage);
-    seed = QRandomGenerator::global()->generate();
-    qInfo() << "seed" << seed;
+    m_saveMs = qMax<qint64>(1, elapsed / 6);
+    m_firstImage = readAll(first);
+    m_secondImage = readAll(second);
+    QVERIFY(!m_firstImage.isEmpty() && m_firstImage != m_secondImage);
+    m_seed = QRandomGenerator::global()->generate();
+    qInfo() << "seed" << m_seed;
 }
 
 void tst_InterruptedSave::killedSaveLeavesOldOrNewImage_data()
@@ -90,31 +90,31 @@ void tst_InterruptedSave::killedSaveLeavesOldOrNewImage_data()
 void tst_InterruptedSave::killedSaveLeavesOldOrNewImage()
 {
     QFETCH(int, run);
-    QRandomGenerator random(seed + quint32(run));
+    QRandomGenerator random(m_seed + quint32(run));
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("photo.png"));
-    QVERIFY(QFile::copy(references.filePath(QStringLiteral("first.png")), target));
+    QVERIFY(QFile::copy(m_references.filePath(QStringLiteral("first.png")), target));
 
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(saveLoopPath(), {target});
     QVERIFY(process.waitForReadyRead(30000));
     // Anywhere in the first three saves: encoding, writing, syncing or renaming.
-    const int delay = int(random.bounded(quint32(3 * saveMs + 1)));
+    const int delay = int(random.bounded(quint32(3 * m_saveMs + 1)));
     QTimer::singleShot(delay, &process, &QProcess::kill);
     QVERIFY(finished.wait(30000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
 
     // Both images are whole files from completed saves (initTestCase).
     const QByteArray after = readAll(target);
-    QVERIFY2(after == firstImage || after == secondImage,
+    QVERIFY2(after == m_firstImage || after == m_secondImage,
              qPrintable(QStringLiteral("%1 bytes, neither image (killed after %2 ms)").arg(after.size()).arg(delay)));
 
     // A kill between creating the temporary file and renaming it leaves that file behind; the
     // next completed save clears it away.
     QVERIFY(runToEnd(target, 1) >= 0);
-    QCOMPARE(readAll(target), firstImage);
+    QCOMPARE(readAll(target), m_firstImage);
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QCOMPARE(left, QStringList{QStringLiteral("photo.png")});
 }

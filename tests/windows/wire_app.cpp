@@ -1,8 +1,9 @@
 // The application's side of a filter run between two Windows processes, with the library's own
 // channel code and in the library's order: param and planes opened, the record's lock awaited,
 // mask and plane locks taken, guards verified, the ICC profile read by the record's length, the
-// samples rewritten, status 0 set and the locks released with the record's last.
+// samples rewritten, StatusImageSaved set and the locks released with the record's last.
 // Started by wire_host.exe; the exit code says where it stopped (0: all done).
+#include "ChannelResult.h"
 #include "IPCParams.h"
 #include "SharedMemoryChannel.h"
 #include "ThreadId.h"
@@ -19,7 +20,7 @@ namespace {
 template <typename Payload>
 void spinUntilLocked(SharedMemoryChannel<Payload> *channel)
 {
-    while (channel->tryLock() != 0) {
+    while (channel->tryLock() != ChannelOk) {
     }
 }
 
@@ -38,7 +39,8 @@ int main()
     auto *param = channel<IPCParams>(Param);
     SharedMemoryChannel<uint16_t> *planes[3] = {channel<uint16_t>(Plane0), channel<uint16_t>(Plane1),
                                                 channel<uint16_t>(Plane2)};
-    if (param->open() != 0 || planes[0]->open() != 0 || planes[1]->open() != 0 || planes[2]->open() != 0)
+    if (param->open() != ChannelOk || planes[0]->open() != ChannelOk || planes[1]->open() != ChannelOk
+        || planes[2]->open() != ChannelOk)
         return 10;
     spinUntilLocked(param);
     if (param->info()->lockOwner != GetCurrentThreadId() || currentThreadId() != GetCurrentThreadId())
@@ -48,16 +50,16 @@ int main()
         return 13;
 
     auto *mask = channel<uint16_t>(Mask);
-    if (mask->open() != 0)
+    if (mask->open() != ChannelOk)
         return 14;
     spinUntilLocked(mask);
     for (auto *plane : planes)
         spinUntilLocked(plane);
-    if (planes[0]->verify() != 0 || planes[1]->verify() != 0 || planes[2]->verify() != 0)
+    if (planes[0]->verify() != ChannelOk || planes[1]->verify() != ChannelOk || planes[2]->verify() != ChannelOk)
         return 15;
 
     SharedMemoryChannel<char> icc(ChannelNames[Icc], 0);
-    if (icc.open() != 0 || icc.size() != IccChannelDataSize
+    if (icc.open() != ChannelOk || icc.size() != IccChannelDataSize
         || std::memcmp(icc.data(), Profile, static_cast<std::size_t>(record->iccProfileSize)) != 0)
         return 16;
     icc.close();
@@ -73,7 +75,7 @@ int main()
             }
         }
     }
-    record->status = 0;
+    record->status = StatusImageSaved;
 
     for (auto *plane : planes)
         plane->unlock();

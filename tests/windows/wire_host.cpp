@@ -139,7 +139,7 @@ void fill(const std::unique_ptr<HostSide> channels[6])
 void checkReturned(const std::unique_ptr<HostSide> channels[6])
 {
     const auto *record = reinterpret_cast<const IPCParams *>(channels[Param]->payload);
-    check(record->status == 0, "status is " + std::to_string(record->status) + ", not 0");
+    check(record->status == StatusImageSaved, "status is " + std::to_string(record->status) + ", not 0");
     check(record->errorMessage[0] == 0, std::string("error message: ") + record->errorMessage);
     for (int k = 0; k < 4; ++k) {
         HostSide &side = *channels[Plane0 + k];
