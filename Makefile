@@ -5,7 +5,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows windows-deps windows-build package-windows fuzz fuzz-soak package
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows windows-deps windows-build package-windows fuzz fuzz-soak package docs
 
 all: build
 
@@ -29,6 +29,13 @@ package: build
 
 demo: build
 	@bash tools/demo.sh $(BUILD_DIR)
+
+# The API reference of the installed headers, build/docs/html/index.html. Any Doxygen warning (an
+# undocumented member, a parameter without its description) fails the target.
+docs: deps
+	rm -rf build/docs/html
+	mkdir -p build/docs
+	doxygen docs/Doxyfile
 
 bench: build
 	@bash tools/bench.sh $(BUILD_DIR)

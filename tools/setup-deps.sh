@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and running the demo need.
+# Installs the Debian 12 packages that building, testing, running the demo and making the API
+# reference (doxygen) need.
 # Only the missing ones are installed, so a second run costs a dpkg query and nothing more.
 set -euo pipefail
 
@@ -38,6 +39,7 @@ packages=(
   file
   clang
   clang-format
+  doxygen
   libclang-rt-14-dev
 )
 
