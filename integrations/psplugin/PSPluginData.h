@@ -64,7 +64,8 @@ private:
     void reportChannelMismatch(int channels) const;
 
     IPCParams *m_record = nullptr;
-    IPCSettings m_settingsCopy;
+    // Zeroed until start() copies the host's: settings asked for before then read as empty.
+    IPCSettings m_settingsCopy{};
     uint16_t *m_planeData[3] = {nullptr, nullptr, nullptr};
     uint16_t *m_maskData = nullptr;
     QByteArray m_iccProfile;
