@@ -99,23 +99,26 @@ private slots:
 #endif
 
     // A later launch hands its data over once; a stranger before it (which must neither hold the
-    // window up nor merge anything) is dropped and the launch is still served.
+    // window up nor merge anything) is refused or dropped and the launch is still served. The
+    // stranger's answer tells a refusal ("NAK") from an offer taken for a handoff ("RDY").
     void handOff_data()
     {
         QTest::addColumn<QByteArray>("stranger");
+        QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("data");
-        QTest::newRow("non-ASCII") << QByteArray() << QString::fromUtf8("/fotos/Straße/ß.jpg");
+        QTest::newRow("non-ASCII") << QByteArray() << QByteArray() << QString::fromUtf8("/fotos/Straße/ß.jpg");
         // Parsed from the start again on every piece, a message this size held the window for
         // tens of seconds.
-        QTest::newRow("32 MB") << QByteArray() << QString(32 << 20, QLatin1Char('x'));
-        QTest::newRow("not a handoff: wrong magic word") << QByteArray("GET ") + HandOffReader::message(QStringLiteral("/x.jpg")).mid(4) << "/d.jpg";
-        QTest::newRow("over the cap") << HandOffReader::message(QString()).left(4) + QByteArray::fromHex("04000001") << "/d.jpg";
-        QTest::newRow("stops mid-message") << HandOffReader::message(QString(100, QLatin1Char('x'))).left(18) << "/d.jpg";
+        QTest::newRow("32 MB") << QByteArray() << QByteArray() << QString(32 << 20, QLatin1Char('x'));
+        QTest::newRow("not a handoff: wrong magic word") << QByteArray("GET ") + HandOffReader::message(QStringLiteral("/x.jpg")).mid(4) << QByteArray("NAK") << "/d.jpg";
+        QTest::newRow("over the cap") << HandOffReader::message(QString()).left(4) + QByteArray::fromHex("04000001") << QByteArray("NAK") << "/d.jpg";
+        QTest::newRow("stops mid-message") << HandOffReader::message(QString(100, QLatin1Char('x'))).left(18) << QByteArray() << "/d.jpg";
     }
 
     void handOff()
     {
         QFETCH(QByteArray, stranger);
+        QFETCH(QByteArray, answer);
         QFETCH(QString, data);
         OvIntercom running;
         QSignalSpy merged(&running, &OvIntercom::mergeInstance);
@@ -127,6 +130,7 @@ private slots:
             QVERIFY(socket.waitForConnected(2000));
             socket.write(stranger);
             QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState, 3000);
+            QCOMPARE(socket.readAll(), answer);
         }
         QElapsedTimer timer;
         timer.start();
