@@ -25,7 +25,7 @@ ProcessResult collect(QProcess &process, int timeoutMs)
     result.exitCode = process.exitCode();
     result.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
     result.standardError = QString::fromUtf8(process.readAllStandardError());
-    const QStringList lines = result.standardOutput.split(QLatin1Char('\n'));
+    const QStringList lines = TestHelpers::outputLines(result.standardOutput);
     for (const QString &line : lines) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq > 0 && !line.startsWith(QLatin1String("ovfilterhost:")))

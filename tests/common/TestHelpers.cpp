@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <QDir>
 #include <QFile>
@@ -93,13 +94,19 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
         return values;
     // Lines read "Tag<blanks>: value".
-    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    const QStringList lines = outputLines(QString::fromUtf8(process.readAllStandardOutput()));
     for (const QString &line : lines) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
         if (colon > 0)
             values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed());
     }
     return values;
+}
+
+QStringList outputLines(const QString &output, Qt::SplitBehavior behavior)
+{
+    static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
+    return output.split(lineEnd, behavior);
 }
 
 void setTemporaryFolder(const QString &folder)

@@ -60,6 +60,9 @@ void setTemporaryFolder(const QString &folder);
 // sockets, thumbnails or other files. QT_QPA_PLATFORM is the test's own, offscreen by default.
 QProcessEnvironment isolatedEnvironment(const QString &root);
 
+// A program's output as lines, without their line ends: Windows programs end theirs in "\r\n".
+QStringList outputLines(const QString &output, Qt::SplitBehavior behavior = Qt::KeepEmptyParts);
+
 // Linux process table. The fields of /proc/PID/stat that follow the command name (index 0 is
 // the state, 1 the parent id, 11 and 12 user and system time in ticks); empty once it is gone.
 QList<QByteArray> processStatFields(qint64 pid);

@@ -44,8 +44,7 @@ void tst_OvIntegrationsShutdown::stuckWorkerThread()
     // Two deadlines of 5000 ms at most, plus start-up.
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
-    const QStringList lines =
-        QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = TestHelpers::outputLines(QString::fromUtf8(child.readAllStandardOutput()), Qt::SkipEmptyParts);
     QCOMPARE(lines.mid(lines.size() - 2), lastLines);
 }
 
