@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The Windows build's suite under Wine, then both demo round trips under Wine.
+"""The Windows build's suite under Wine, then both demo round trips under Wine, then a filter round
+trip from the unzipped Windows package with nothing else on the path.
 
     tools/windows-suite.py WINDOWS_BUILD_DIR [JOBS]
 
@@ -14,6 +15,7 @@ reported on their own lines: a known failure neither counts as passed nor fails 
 that passes is reported so that it leaves the list.
 """
 
+import glob
 import os
 import re
 import shutil
@@ -21,6 +23,7 @@ import subprocess
 import sys
 import time
 import xml.etree.ElementTree as ElementTree
+import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_RUN = os.path.join(SOURCE, "tools", "wine-run.sh")
@@ -130,6 +133,38 @@ def demo_round_trips(build):
     return ok and good
 
 
+def package_round_trip(build):
+    """The zip of `make package-windows`, unzipped on its own, runs a filter round trip with only
+    what it holds: no DLL of the build or of the dependencies is on the path."""
+    result = subprocess.run(["cmake", "--build", build, "--target", "package"], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
+    zips = glob.glob(os.path.join(build, "packages", "*-win64.zip"))
+    if result.returncode != 0 or len(zips) != 1:
+        print("FAIL package: " + result.stdout[-2000:])
+        return False
+    unpacked = os.path.join(build, "package-check")
+    shutil.rmtree(unpacked, ignore_errors=True)
+    with zipfile.ZipFile(zips[0]) as archive:
+        archive.extractall(unpacked)
+    bin_dirs = glob.glob(os.path.join(unpacked, "*", "bin"))
+    if len(bin_dirs) != 1:
+        print("FAIL package: no single bin folder in " + zips[0])
+        return False
+    sample = os.path.join(build, "demo", "sample.png")
+    filtered = os.path.join(unpacked, "sample-filtered.png")
+    os.environ["OV_WINE_OWN_FOLDER"] = "1"
+    try:
+        code, out, err = wine(build, os.path.join(bin_dirs[0], "ovfilterhost.exe"), sample, filtered, "--",
+                              os.path.join(bin_dirs[0], "lumivex.exe"), "--auto=enhance", cwd=bin_dirs[0])
+    finally:
+        del os.environ["OV_WINE_OWN_FOLDER"]
+    summary = next((line for line in out.splitlines() if line.startswith("ovfilterhost: status=")), "")
+    good = code == 0 and "status=0" in summary and os.path.exists(filtered)
+    print("{} filter-host round trip from the unzipped package under Wine ({}): {}".format(
+        "PASS" if good else "FAIL", os.path.basename(zips[0]), summary or out + err))
+    return good
+
+
 def main():
     if len(sys.argv) not in (2, 3):
         fail("usage: windows-suite.py WINDOWS_BUILD_DIR [JOBS]")
@@ -152,6 +187,7 @@ def main():
     print("Windows suite under Wine: {} passed, {} skipped, {} failed, {} known failures ({} of them passed)".format(
         len(passed), len(skipped), len(failed), len(known), len(mended)))
     demos = demo_round_trips(build)
+    demos = package_round_trip(build) and demos
     print("windows-suite took {:.0f} s".format(time.monotonic() - started))
     sys.exit(0 if not failed and demos else 1)
 

@@ -49,6 +49,15 @@ if [ ! -f "$WINEPREFIX/.lumivex-ready" ]; then
   exec 9>&-
 fi
 
+# OV_WINE_OWN_FOLDER=1: the program finds its DLLs and plugins beside itself, as on a tester's
+# machine (an unzipped package), and nothing of the build or of the dependencies is on the path.
+if [ "${OV_WINE_OWN_FOLDER:-}" = 1 ]; then
+  unset WINEPATH
+  export WINEQT_FORCE_STDERR_LOGGING=1
+  [ -n "${QT_QPA_PLATFORM:-}" ] || export WINEQT_QPA_PLATFORM=minimal
+  exec "$wine64" "$@"
+fi
+
 dll_folders=("$build/bin" "$deps/bin")
 for folder in "$deps"/x64/mingw/bin "$deps"/lib; do
   [ -d "$folder" ] && dll_folders+=("$folder")
