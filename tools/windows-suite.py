@@ -88,10 +88,10 @@ def run_known_failures(build, known):
     return mended
 
 
-def wine(build, *args, timeout=300, cwd=None):
+def wine(build, *args, timeout=300, cwd=None, env=None):
     try:
         result = subprocess.run([WINE_RUN, build, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                text=True, timeout=timeout, cwd=cwd)
+                                text=True, timeout=timeout, cwd=cwd, env=env)
     except subprocess.TimeoutExpired:
         return 124, "", "no end within {} s".format(timeout)
     return result.returncode, result.stdout.replace("\r\n", "\n"), result.stderr.replace("\r\n", "\n")
@@ -152,12 +152,9 @@ def package_round_trip(build):
         return False
     sample = os.path.join(build, "demo", "sample.png")
     filtered = os.path.join(unpacked, "sample-filtered.png")
-    os.environ["OV_WINE_OWN_FOLDER"] = "1"
-    try:
-        code, out, err = wine(build, os.path.join(bin_dirs[0], "ovfilterhost.exe"), sample, filtered, "--",
-                              os.path.join(bin_dirs[0], "lumivex.exe"), "--auto=enhance", cwd=bin_dirs[0])
-    finally:
-        del os.environ["OV_WINE_OWN_FOLDER"]
+    code, out, err = wine(build, os.path.join(bin_dirs[0], "ovfilterhost.exe"), sample, filtered, "--",
+                          os.path.join(bin_dirs[0], "lumivex.exe"), "--auto=enhance", cwd=bin_dirs[0],
+                          env=dict(os.environ, OV_WINE_OWN_FOLDER="1"))
     summary = next((line for line in out.splitlines() if line.startswith("ovfilterhost: status=")), "")
     good = code == 0 and "status=0" in summary and os.path.exists(filtered)
     print("{} filter-host round trip from the unzipped package under Wine ({}): {}".format(

@@ -49,24 +49,23 @@ if [ ! -f "$WINEPREFIX/.lumivex-ready" ]; then
   exec 9>&-
 fi
 
-# OV_WINE_OWN_FOLDER=1: the program finds its DLLs and plugins beside itself, as on a tester's
-# machine (an unzipped package), and nothing of the build or of the dependencies is on the path.
+# The DLLs and plugins of the build and of the dependencies, found through the path. With
+# OV_WINE_OWN_FOLDER=1 the program finds them beside itself instead, as on a tester's machine (an
+# unzipped package), and nothing else is on the path.
 if [ "${OV_WINE_OWN_FOLDER:-}" = 1 ]; then
   unset WINEPATH
-  export WINEQT_FORCE_STDERR_LOGGING=1
-  [ -n "${QT_QPA_PLATFORM:-}" ] || export WINEQT_QPA_PLATFORM=minimal
-  exec "$wine64" "$@"
+else
+  dll_folders=("$build/bin" "$deps/bin")
+  for folder in "$deps"/x64/mingw/bin "$deps"/lib; do
+    [ -d "$folder" ] && dll_folders+=("$folder")
+  done
+  winepath=""
+  for folder in "${dll_folders[@]}"; do
+    winepath+="${winepath:+;}$(windows_path "$folder")"
+  done
+  export WINEPATH="$winepath${WINEPATH:+;$WINEPATH}"
+  export WINEQT_PLUGIN_PATH="$(windows_path "$deps/plugins")"
 fi
-
-dll_folders=("$build/bin" "$deps/bin")
-for folder in "$deps"/x64/mingw/bin "$deps"/lib; do
-  [ -d "$folder" ] && dll_folders+=("$folder")
-done
-winepath=""
-for folder in "${dll_folders[@]}"; do
-  winepath+="${winepath:+;}$(windows_path "$folder")"
-done
-export WINEPATH="$winepath${WINEPATH:+;$WINEPATH}"
 
 # Wine hands no Unix variable named QT_* to a Windows program; WINEQT_X arrives there as QT_X.
 while IFS='=' read -r name value; do
@@ -76,7 +75,6 @@ while IFS='=' read -r name value; do
 done < <(env)
 # Qt's messages and QtTest's text go to the debugger output unless told otherwise.
 export WINEQT_FORCE_STDERR_LOGGING=1
-export WINEQT_PLUGIN_PATH="$(windows_path "$deps/plugins")"
 # The Qt built for Windows here has no offscreen plugin; minimal shows no window either.
 [ -n "${QT_QPA_PLATFORM:-}" ] || export WINEQT_QPA_PLATFORM=minimal
 
