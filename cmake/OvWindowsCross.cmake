@@ -12,6 +12,12 @@ file(MAKE_DIRECTORY ${ov_boost_include})
 file(CREATE_LINK ${LUMIVEX_BOOST_HEADERS} ${ov_boost_include}/boost SYMBOLIC)
 add_library(Boost::headers INTERFACE IMPORTED)
 target_include_directories(Boost::headers SYSTEM INTERFACE ${ov_boost_include})
+# Boost 1.74's Windows unlink (behind shared_memory_object::remove) searches the path it renames
+# through an array declared one element long. From -O2 on, GCC trusts that bound, the search
+# stops at once, the rename target loses its folder and Windows refuses it: the channel's
+# objects stay behind under their names, and the next session's filter module cannot create
+# them again. Without the bound-derived loop limits the search reads the whole path.
+target_compile_options(Boost::headers INTERFACE -fno-aggressive-loop-optimizations)
 
 # Every test and every program that ctest runs goes through Wine, with a prefix of this build's.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tools/wine-run.sh ${CMAKE_BINARY_DIR})
