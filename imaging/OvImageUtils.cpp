@@ -7,14 +7,27 @@
 #include <QImageIOHandler>
 #include <QImageReader>
 
+#include <opencv2/imgcodecs.hpp>
+
 namespace {
 
-// Formats that OpenCV's decoders on every supported platform read, including 16-bit and alpha.
+// The formats OpenCV reads with 16 bits and alpha where the format has them, less those whose
+// codec this build of OpenCV lacks (WebP is optional): a photo manager must not be told that a
+// format opens when its files would only fail to decode. OpenCV builds each codec's reader and
+// writer together, so asking for the writer answers for both.
 const QStringList &readableFormats()
 {
-    static const QStringList formats = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                        QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("webp"),
+    static const QStringList formats = [] {
+        const QStringList candidates = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("png"),
+                                        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
                                         QStringLiteral("bmp")};
+        QStringList built;
+        for (const QString &extension : candidates) {
+            if (cv::haveImageWriter("." + extension.toStdString()))
+                built << extension;
+        }
+        return built;
+    }();
     return formats;
 }
 

@@ -24,8 +24,8 @@ public:
 
     /// Lower-case extensions that the image reader really decodes.
     ///
-    /// At present "jpg", "jpeg", "png", "tif", "tiff", "webp" and "bmp"; the writer writes the same
-    /// formats.
+    /// Of "jpg", "jpeg", "png", "tif", "tiff", "webp" and "bmp", those whose codec the platform's
+    /// OpenCV has (WebP is optional there); the writer writes the same formats.
     /// \return the extensions, without dots.
     static QStringList supportedFileFormats();
 

@@ -60,6 +60,8 @@ void tst_OvImageUtils::imageSize()
     QFETCH(QSize, expected);
 
     const QString path = m_dir.filePath(fileName);
+    if (content.isEmpty() && fileName.endsWith(QLatin1String(".webp")) && !cv::haveImageWriter(".webp"))
+        QSKIP("This build of OpenCV has no WebP codec");
     if (content.isEmpty()) {
         const cv::Mat pattern = TestHelpers::makePattern(37, 23, CV_MAT_DEPTH(type), CV_MAT_CN(type));
         std::vector<int> params;
@@ -84,7 +86,9 @@ void tst_OvImageUtils::getExportExtension_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("jpeg upper case") << "JPEG" << "preserve" << "jpeg";
-    QTest::newRow("webp") << "webp" << "preserve" << "webp";
+    // Where OpenCV lacks WebP, the format is not offered, and a WebP original comes back as JPEG.
+    const QString webp = cv::haveImageWriter(".webp") ? QStringLiteral("webp") : QStringLiteral("jpeg");
+    QTest::newRow("webp") << "webp" << "preserve" << webp;
     QTest::newRow("heic") << "heic" << "preserve" << "jpeg";
     QTest::newRow("none") << "" << "preserve" << "jpeg";
     QTest::newRow("named format") << "heic" << "png" << "png";
