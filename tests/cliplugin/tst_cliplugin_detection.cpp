@@ -35,11 +35,17 @@ void tst_CliPluginDetection::initTestCase()
     QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("photo.jpg")), TestHelpers::makePattern(8, 8, CV_8U, 3)));
 }
 
+// A program under the photo manager's name that starts the helper as its child: a copy of the
+// shell on Linux, of the small launcher editor_parent on Windows.
 QString tst_CliPluginDetection::makeParent(const QString &name)
 {
     const QString target = path(QStringLiteral("bin/") + name);
     if (!QFile::exists(target)) {
+#ifdef Q_OS_WIN
+        QFile::copy(TestHelpers::binDir() + QStringLiteral("/editor_parent.exe"), target);
+#else
         QFile::copy(QStringLiteral("/bin/sh"), target);
+#endif
         QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     return target;
@@ -65,6 +71,8 @@ void tst_CliPluginDetection::parentProcess_data()
     QTest::addColumn<QString>("editor");
     QTest::addColumn<QString>("processName");
 
+    QTest::newRow("Lightroom Classic") << "LightroomClassic.exe" << "" << "" << "Adobe Lightroom Classic"
+                                       << "LightroomClassic";
     QTest::newRow("Capture One host") << "P1.C1.PluginHostProcess.exe" << "" << "" << "Capture One"
                                       << "P1.C1.PluginHostProcess";
     QTest::newRow("EXPLORER.EXE is no editor") << "EXPLORER.EXE" << "" << "" << "" << "";
@@ -98,6 +106,10 @@ void tst_CliPluginDetection::parentProcess()
     QFETCH(QString, editor);
     QFETCH(QString, processName);
 
+#ifdef Q_OS_WIN
+    if (!desktopName.isEmpty())
+        QSKIP("Desktop entries name the programs of a Linux desktop only");
+#endif
     const QString parent = makeParent(parentName);
     QString exec = desktopExec;
     if (exec == QLatin1String("<abs>"))
@@ -111,14 +123,20 @@ void tst_CliPluginDetection::parentProcess()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("xdg-home")));
     env.insert(QStringLiteral("XDG_DATA_DIRS"), path(QStringLiteral("xdg-dirs")));
+#ifndef Q_OS_WIN // on Windows the path also finds the DLLs, and no row looks a program up by it
     env.insert(QStringLiteral("PATH"), path(QStringLiteral("bin")) + QStringLiteral(":/usr/bin:/bin"));
+#endif
 
-    // The shell runs the helper as a child (a command follows it, so the shell cannot exec it).
+    const QString helper = QDir::toNativeSeparators(TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper"));
+    const QString photo = QDir::toNativeSeparators(path(QStringLiteral("photo.jpg")));
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(parent, {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\"; exit $?"),
-                           TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper"),
-                           path(QStringLiteral("photo.jpg"))});
+#ifdef Q_OS_WIN
+    process.start(parent, {helper, photo});
+#else
+    // The shell runs the helper as a child (a command follows it, so the shell cannot exec it).
+    process.start(parent, {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\"; exit $?"), helper, photo});
+#endif
     QVERIFY(process.waitForFinished(30000));
     const QString log = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(process.exitCode(), 0);

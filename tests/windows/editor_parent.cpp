@@ -1,6 +1,7 @@
 // Plays a photo manager that launches the application: copied under the names of real ones
 // (LightroomClassic.exe, P1.C1.PluginHostProcess.exe, ...), it starts the program named by its
-// argument as its child, on its own console, and ends with the child's exit code.
+// first argument as its child, with the arguments after it, on its own console, and ends with
+// the child's exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -8,9 +9,12 @@
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2)
+    if (argc < 2)
         return 4;
-    std::string commandLine = "\"" + std::string(argv[1]) + "\"";
+    // No application name, so that Windows completes a program name without ".exe" as a shell does.
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i)
+        commandLine += (i > 1 ? " \"" : "\"") + std::string(argv[i]) + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -18,7 +22,7 @@ int main(int argc, char *argv[])
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(argv[1], &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         std::printf("FAIL CreateProcess error %lu\n", GetLastError());
         return 1;
     }
