@@ -1,5 +1,7 @@
 #include "ChildProcess_p.h"
 
+#include <QFileInfo>
+
 #include <windows.h>
 
 #include <string>
@@ -49,7 +51,10 @@ bool ChildProcessPrivate::launch(const QString &program, const QStringList &argu
     for (const QString &argument : arguments)
         quotedArguments << quoted(argument);
     std::wstring command = quotedArguments.join(QLatin1Char(' ')).toStdWString();
-    std::wstring application = program.toStdWString();
+    // As a command shell does, a program named without its extension is the ".exe" of that name;
+    // the tests and a tester's command line name the application as "lumivex" on every platform.
+    const bool completed = !QFileInfo::exists(program) && QFileInfo::exists(program + QStringLiteral(".exe"));
+    std::wstring application = (completed ? program + QStringLiteral(".exe") : program).toStdWString();
 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -44,8 +44,13 @@ public:
         UnterminatedSettings
     };
 
-    // FatalExitCode as a POSIX parent sees it: the low eight bits.
+    // FatalExitCode as the parent sees it: a POSIX parent gets the low eight bits only, a
+    // Windows parent the whole code.
+#ifdef _WIN32
+    static constexpr int FatalExitSeen = FatalExitCode;
+#else
     static constexpr int FatalExitSeen = FatalExitCode & 0xFF;
+#endif
 
     // How the application ends on a hand-over with one kind of damage (image with a mask).
     struct Expectation
