@@ -18,8 +18,8 @@ namespace {
 const QStringList &readableFormats()
 {
     static const QStringList formats = [] {
-        const QStringList candidates = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("png"),
-                                        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
+        const QStringList candidates = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                        QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("webp"),
                                         QStringLiteral("bmp")};
         QStringList built;
         for (const QString &extension : candidates) {
