@@ -83,18 +83,25 @@ private slots:
         m_environment = TestHelpers::isolatedEnvironment(m_dir->filePath(QStringLiteral("env")));
     }
 
-    // Started by a program that opens files but is no editor (a shell under such a name): with an
-    // editor named the result replaces the file, without one it goes beside it. Typed in a terminal
-    // the parent is the shell itself.
+    // Started by a program that opens files but is no editor (a launcher under a file manager's
+    // name): with an editor named the result replaces the file, without one it goes beside it.
+    // Typed in a terminal the parent is the shell itself.
     void externalEditor_data()
     {
         QTest::addColumn<QString>("launcher");
         QTest::addColumn<QString>("editor");
         QTest::addColumn<QString>("written");
-        QTest::newRow("editor: in place") << "explorer" << "Capture One" << "sample.jpg";
-        QTest::newRow("stand-alone: beside the original") << "explorer" << "" << "sample-lumivex.jpg";
-        QTest::newRow("typed in bash, editor: in place") << "bash" << "Capture One" << "sample.jpg";
-        QTest::newRow("typed in bash: beside the original") << "bash" << "" << "sample-lumivex.jpg";
+#ifdef Q_OS_WIN
+        const QString fileManager = QStringLiteral("explorer.exe");
+        const QString shell = QStringLiteral("cmd.exe");
+#else
+        const QString fileManager = QStringLiteral("explorer");
+        const QString shell = QStringLiteral("bash");
+#endif
+        QTest::newRow("editor: in place") << fileManager << "Capture One" << "sample.jpg";
+        QTest::newRow("stand-alone: beside the original") << fileManager << "" << "sample-lumivex.jpg";
+        QTest::newRow("typed in a shell, editor: in place") << shell << "Capture One" << "sample.jpg";
+        QTest::newRow("typed in a shell: beside the original") << shell << "" << "sample-lumivex.jpg";
     }
 
     void externalEditor()
@@ -110,15 +117,13 @@ private slots:
         const cv::Mat original = readRgb8(input);
         const QByteArray before = read(QStringLiteral("sample.jpg"));
         launcher = m_dir->filePath(launcher);
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sh"), launcher));
-        QVERIFY(QFile::setPermissions(launcher, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(TestHelpers::makeLauncher(launcher));
 
         QStringList arguments{"--auto=enhance", "--verbose", input, second, notes};
         if (!editor.isEmpty())
             arguments.prepend(QStringLiteral("--editor=") + editor);
         LumivexProcess run(m_environment);
-        run.start(QStringList{"-c", "\"$0\" \"$@\"; exit $?", QDir(TestHelpers::binDir()).filePath("lumivex")} + arguments,
-                  launcher);
+        run.start(TestHelpers::launcherArguments(QDir(TestHelpers::binDir()).filePath("lumivex"), arguments), launcher);
         QVERIFY(run.finish(120000));
         const QString output = run.output();
         QVERIFY2(run.process().exitCode() == 1, qPrintable(output + run.errors())); // the text file
@@ -277,6 +282,10 @@ private slots:
                 QSKIP("FIFOs are a POSIX case");
 #endif
             } else if (kind != QLatin1Char('?')) {
+#ifdef Q_OS_WIN
+                if (argument.contains(QLatin1Char('\n')))
+                    QSKIP("Windows file names cannot hold a line break");
+#endif
                 QFile file(argument);
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write("this is no picture\n");

@@ -35,20 +35,10 @@ void tst_CliPluginDetection::initTestCase()
     QVERIFY(TestHelpers::writeRgbImage(path(QStringLiteral("photo.jpg")), TestHelpers::makePattern(8, 8, CV_8U, 3)));
 }
 
-// A program under the photo manager's name that starts the helper as its child: a copy of the
-// shell on Linux, of the small launcher editor_parent on Windows.
 QString tst_CliPluginDetection::makeParent(const QString &name)
 {
     const QString target = path(QStringLiteral("bin/") + name);
-    if (!QFile::exists(target)) {
-#ifdef Q_OS_WIN
-        QFile::copy(TestHelpers::binDir() + QStringLiteral("/editor_parent.exe"), target);
-#else
-        QFile::copy(QStringLiteral("/bin/sh"), target);
-#endif
-        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    return target;
+    return TestHelpers::makeLauncher(target) ? target : QString();
 }
 
 void tst_CliPluginDetection::writeDesktopEntry(const QString &name, const QString &exec)
@@ -111,6 +101,7 @@ void tst_CliPluginDetection::parentProcess()
         QSKIP("Desktop entries name the programs of a Linux desktop only");
 #endif
     const QString parent = makeParent(parentName);
+    QVERIFY(!parent.isEmpty());
     QString exec = desktopExec;
     if (exec == QLatin1String("<abs>"))
         exec = parent;
@@ -127,16 +118,10 @@ void tst_CliPluginDetection::parentProcess()
     env.insert(QStringLiteral("PATH"), path(QStringLiteral("bin")) + QStringLiteral(":/usr/bin:/bin"));
 #endif
 
-    const QString helper = QDir::toNativeSeparators(TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper"));
-    const QString photo = QDir::toNativeSeparators(path(QStringLiteral("photo.jpg")));
     QProcess process;
     process.setProcessEnvironment(env);
-#ifdef Q_OS_WIN
-    process.start(parent, {helper, photo});
-#else
-    // The shell runs the helper as a child (a command follows it, so the shell cannot exec it).
-    process.start(parent, {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\"; exit $?"), helper, photo});
-#endif
+    process.start(parent, TestHelpers::launcherArguments(TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper"),
+                                                         {QDir::toNativeSeparators(path(QStringLiteral("photo.jpg")))}));
     QVERIFY(process.waitForFinished(30000));
     const QString log = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(process.exitCode(), 0);

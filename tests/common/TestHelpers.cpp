@@ -103,6 +103,29 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
     return values;
 }
 
+bool makeLauncher(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const QString original = binDir() + QStringLiteral("/editor_parent.exe");
+#else
+    const QString original = QStringLiteral("/bin/sh");
+#endif
+    if (!QFile::exists(path) && !QFile::copy(original, path))
+        return false;
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList launcherArguments(const QString &program, const QStringList &arguments)
+{
+    const QStringList command = QStringList{QDir::toNativeSeparators(program)} + arguments;
+#ifdef Q_OS_WIN
+    return command;
+#else
+    // A command follows the program, so the shell runs it as its child instead of exec'ing it.
+    return QStringList{QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\"; exit $?")} + command;
+#endif
+}
+
 QStringList outputLines(const QString &output, Qt::SplitBehavior behavior)
 {
     static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));

@@ -60,6 +60,14 @@ void setTemporaryFolder(const QString &folder);
 // sockets, thumbnails or other files. QT_QPA_PLATFORM is the test's own, offscreen by default.
 QProcessEnvironment isolatedEnvironment(const QString &root);
 
+// Makes `path` a program that plays a photo manager, a file manager or a shell under that file
+// name: it starts the program given as its first argument, with the rest, as its child and
+// ends with the child's exit code. A copy of the shell on Linux, of editor_parent on Windows.
+// True when the copy was made (or is there).
+bool makeLauncher(const QString &path);
+// The arguments that make such a launcher start `program` with `arguments`.
+QStringList launcherArguments(const QString &program, const QStringList &arguments);
+
 // A program's output as lines, without their line ends: Windows programs end theirs in "\r\n".
 QStringList outputLines(const QString &output, Qt::SplitBehavior behavior = Qt::KeepEmptyParts);
 
