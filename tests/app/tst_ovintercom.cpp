@@ -203,8 +203,12 @@ private slots:
 #endif
             return;
         }
-        // The abandoned offer comes first; the next launch is served, and only its data merged.
+        // The next launch is served, and only its data merged. On a Unix socket the abandoned offer
+        // still comes first and is dropped; a Windows pipe whose client closed before the server
+        // took it is never handed out as a connection (Qt discards it on ERROR_NO_DATA).
+#ifdef Q_OS_UNIX
         QTest::ignoreMessage(QtWarningMsg, "Dropping a handoff whose launch went on without it");
+#endif
         const QFuture<OvIntercom::Role> next = joinLater(m_key, QStringLiteral("/next.jpg"));
         QTRY_VERIFY_WITH_TIMEOUT(next.isFinished(), 30000);
         QCOMPARE(next.result(), OvIntercom::Role::HandedOver);
