@@ -142,7 +142,6 @@ private slots:
 
 #ifndef Q_OS_UNIX
     void runningInstanceStalls() { QSKIP("A running instance is stalled here with SIGSTOP"); }
-    void simultaneousLaunches() { QSKIP("Launches are released together here through a FIFO and /bin/sh"); }
 #else
 
     // Exactly one of the two takes the file: the running instance once it resumes, or the
@@ -197,6 +196,8 @@ private slots:
         stop(*running);
     }
 
+#endif
+
     // Launches released together: one survives and every file is announced once, by it.
     // A soak: OV_HANDOFF_LAUNCHES=20 OV_HANDOFF_ROUNDS=10 tst_lumivexhandoff simultaneousLaunches
     void simultaneousLaunches_data()
@@ -214,14 +215,21 @@ private slots:
         QStringList files;
         for (int i = 0; i < launches; ++i)
             files << image(QStringLiteral("a"), QStringLiteral("file%1.jpg").arg(i));
+        std::vector<std::unique_ptr<LumivexProcess>> processes;
+#ifdef Q_OS_UNIX
         const QString gate = m_dir->filePath(QStringLiteral("gate"));
         QCOMPARE(::mkfifo(QFile::encodeName(gate).constData(), 0600), 0);
         const int held = ::open(QFile::encodeName(gate).constData(), O_RDWR | O_CLOEXEC); // keeps lines until read
-        std::vector<std::unique_ptr<LumivexProcess>> processes;
         for (const QString &file : files)
             processes.push_back(launch(QStringLiteral("X"), file, QString(), QStringLiteral("--headless"), gate));
         // One line each, in one write: every launch goes on at the same moment.
         QCOMPARE(::write(held, QByteArray(launches, '\n').constData(), size_t(launches)), ssize_t(launches));
+#else
+        // No shell to hold them at a gate: started back to back, the launches still overlap
+        // through their start-up, which takes far longer than starting the next one.
+        for (const QString &file : files)
+            processes.push_back(launch(QStringLiteral("X"), file));
+#endif
         const auto allOutput = [&processes] {
             QString text;
             for (const auto &p : processes)
@@ -232,7 +240,9 @@ private slots:
                                      && allOutput().count(QLatin1String("pluginImagesAdded")) >= launches, 120000);
         for (const QString &file : files)
             QVERIFY2(allOutput().count(QStringLiteral("ids=[\"%1\"]").arg(file)) == 1, qPrintable(file));
+#ifdef Q_OS_UNIX
         ::close(held);
+#endif
         for (const auto &process : processes) {
             if (process->isRunning())
                 stop(*process);
@@ -240,7 +250,6 @@ private slots:
                 QVERIFY2(handedOver(*process), qPrintable(process->output() + process->errors()));
         }
     }
-#endif
 };
 
 QTEST_GUILESS_MAIN(tst_LumivexHandoff)
