@@ -50,7 +50,7 @@ void tst_ChildProcessTie::helperEndsWithItsParent()
         parent.write("end\n");
     QVERIFY(parent.waitForFinished(20000));
     if (!parentKilled)
-        QCOMPARE(parent.exitCode(), 3);
+        QCOMPARE(parent.exitCode(), 7);
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessProbe::isRunning(helper), 10000);
 }
 
