@@ -33,19 +33,25 @@ bool isLink(const QString &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// ReplaceFile succeeds where another process holds the target open and allows deletion (a photo
-// manager, an indexer or a virus scanner usually does), while MoveFileEx then fails. It needs an
-// existing target that is no link: MoveFileEx replaces a reparse point itself rather than its
-// target, and creates a file that is not there yet.
+// The atomic step is MoveFileEx: one rename, so a process killed at any point leaves the old file
+// or the new one. Windows refuses it while another process holds the target open, even one that
+// allows deletion (a photo manager, an indexer or a virus scanner usually does); ReplaceFile
+// succeeds then. Only then, because Wine's ReplaceFile moves the target aside before it moves the
+// replacement in, and a kill between the two would leave no file at all. A link is never handed
+// to ReplaceFile, which would replace what it points to rather than the link itself.
 bool replaceOnce(const QString &from, const QString &to)
 {
-    if (!isLink(to)) {
-        if (ReplaceFileW(wide(to), wide(from), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-            return true;
-        if (GetLastError() != ERROR_FILE_NOT_FOUND)
-            return false;
-    }
-    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD refusal = GetLastError();
+    if (refusal != ERROR_ACCESS_DENIED || isLink(to))
+        return false;
+    if (ReplaceFileW(wide(to), wide(from), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return true;
+    // The first refusal is the one to report when the target has gone in the meantime.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND)
+        SetLastError(refusal);
+    return false;
 }
 
 // A holder that denies deletion usually lets go within moments (a scanner, a thumbnailer).

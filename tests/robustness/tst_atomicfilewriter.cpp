@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +49,7 @@ class tst_AtomicFileWriter : public QObject
 private Q_SLOTS:
     void replace_data();
     void replace();
+    void targetNeverMissing();
 
 private:
     static void giveOwnership(const QString &target, const QString &existing, int mode);
@@ -117,6 +121,36 @@ void tst_AtomicFileWriter::replace()
     QCOMPARE(readAll(victim), QByteArray("victim"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2); // no leftover
     checkOwnership(target, existing, mode);
+}
+
+// A replace that moves the target aside before it moves the new file in (as Wine's ReplaceFile
+// does) leaves a moment with no file, and a save killed in it loses the photo. The watcher only
+// asks for the name, never opens the file: an open handle would make it a held file.
+void tst_AtomicFileWriter::targetNeverMissing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("photo.jpg"));
+    QVERIFY(writeAll(target, "old"));
+
+    std::atomic<bool> saving{true};
+    std::atomic<int> missing{0};
+    std::thread watcher([&] {
+        while (saving)
+            if (!QFileInfo::exists(target))
+                ++missing;
+    });
+    int saved = 0;
+    for (; saved < 200; ++saved) {
+        AtomicFileWriter file(target);
+        if (!file.open() || !file.write(QByteArray::number(saved)) || !file.commit())
+            break;
+    }
+    saving = false;
+    watcher.join();
+    QCOMPARE(saved, 200);
+    QCOMPARE(missing.load(), 0);
+    QCOMPARE(readAll(target), QByteArray("199"));
 }
 
 #ifdef Q_OS_UNIX
