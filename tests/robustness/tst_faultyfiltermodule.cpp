@@ -26,16 +26,16 @@ using namespace PSTestSupport;
 
 namespace {
 
+// What the sanitizers and the C++ runtime print when something goes wrong in a child.
+const QRegularExpression CrashReport(QStringLiteral("Sanitizer|runtime error:|terminate called|Segmentation fault"));
+
+#ifdef Q_OS_LINUX
 QString readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
 }
 
-// What the sanitizers and the C++ runtime print when something goes wrong in a child.
-const QRegularExpression CrashReport(QStringLiteral("Sanitizer|runtime error:|terminate called|Segmentation fault"));
-
-#ifdef Q_OS_LINUX
 // Our children whose first argument element is the filter marker.
 QList<pid_t> markedChildren()
 {
