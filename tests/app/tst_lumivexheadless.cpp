@@ -126,7 +126,9 @@ private slots:
         run.start(TestHelpers::launcherArguments(QDir(TestHelpers::binDir()).filePath("lumivex"), arguments), launcher);
         QVERIFY(run.finish(120000));
         const QString output = run.output();
-        QVERIFY2(run.process().exitCode() == 1, qPrintable(output + run.errors())); // the text file
+        // the text file; the warnings first, since a long output is cut short in the report
+        QVERIFY2(run.process().exitCode() == 1,
+                 qPrintable(QStringLiteral("exit code %1: ").arg(run.process().exitCode()) + run.errors() + output));
         const QString mode = QStringLiteral("mode=CLI name=\"%1\" pluginMode=%2")
                                  .arg(editor, editor.isEmpty() ? QStringLiteral("false") : QStringLiteral("true"));
         QVERIFY2(output.contains(mode), qPrintable(output));
