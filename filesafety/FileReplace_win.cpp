@@ -18,10 +18,6 @@ QString errorText(DWORD code)
     return text;
 }
 
-} // namespace
-
-namespace {
-
 const wchar_t *wide(const QString &path)
 {
     return reinterpret_cast<const wchar_t *>(path.utf16());
@@ -101,9 +97,8 @@ bool sync(const QString &path)
 {
     // Any sharing: the flush only needs a handle with write access, and Qt's temporary file
     // engine may still hold one of its own.
-    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     const bool ok = FlushFileBuffers(file);
