@@ -83,7 +83,8 @@ def run_known_failures(build, known):
                                 cwd=SOURCE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if result.returncode == 0:
             mended.append(name)
-            print("KNOWN FAILURE PASSED {}: take it off {}".format(name, os.path.basename(KNOWN_FAILURES)))
+            print("KNOWN FAILURE PASSED {} this time: take it off {} once it always does".format(
+                name, os.path.basename(KNOWN_FAILURES)))
         else:
             print("KNOWN FAILURE {}: {}".format(name, symptom))
     return mended

@@ -19,7 +19,8 @@ wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
 export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
+# OV_WINEDEBUG passes Wine's debug channels through (+relay shows each DLL and TLS callback).
+export WINEDEBUG=${OV_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 

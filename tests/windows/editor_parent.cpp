@@ -1,7 +1,7 @@
 // Plays a photo manager that launches the application: copied under the names of real ones
 // (LightroomClassic.exe, P1.C1.PluginHostProcess.exe, ...), it starts the program named by its
 // first argument as its child, with the arguments after it, on its own console, and ends with
-// the child's exit code.
+// the child's exit code (3 when the child does not end within a minute).
 #include <windows.h>
 
 #include <cstdio>
@@ -26,7 +26,14 @@ int main(int argc, char *argv[])
         std::printf("FAIL CreateProcess error %lu\n", GetLastError());
         return 1;
     }
-    WaitForSingleObject(process.hProcess, 60000);
+    // A child that outlives the wait is ended here: left running it would hold the test's output
+    // pipes open, and the test would not end until the child did.
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 3);
+        WaitForSingleObject(process.hProcess, 5000);
+        std::printf("FAIL the child did not end within 60 s\n");
+        return 3;
+    }
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
