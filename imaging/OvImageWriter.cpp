@@ -85,15 +85,23 @@ QString resolvedTarget(const QString &outputPath)
 
 // A save that was killed between creating its temporary file and renaming it leaves that file
 // behind. Those made before this save began are such leftovers (a save still running in another
-// process keeps touching its own), so a completed save clears them away.
+// process keeps touching its own), so a completed save clears them away. The names are matched
+// by hand: a name filter would run a regular expression on the saving thread, and Qt keeps a
+// thread_local stack for those whose destructor, with MinGW's thread runtime, can fault as the
+// thread ends and leave the process unable to exit.
 void removeStaleTemporaries(const QString &target, const QString &extension, const QDateTime &saveStarted)
 {
     const QFileInfo info(target);
-    const QString pattern = QLatin1Char('.') + info.completeBaseName() + QStringLiteral(".??????.") + extension;
-    const QFileInfoList leftovers = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden);
-    for (const QFileInfo &leftover : leftovers) {
-        if (leftover.lastModified() < saveStarted)
-            QFile::remove(leftover.filePath());
+    const QString prefix = QLatin1Char('.') + info.completeBaseName() + QLatin1Char('.');
+    const QString suffix = QLatin1Char('.') + extension;
+    const QFileInfoList entries = info.dir().entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo &entry : entries) {
+        const QString name = entry.fileName();
+        // Six: the XXXXXX that the temporary file's name template ends in.
+        const bool leftover =
+            name.size() == prefix.size() + 6 + suffix.size() && name.startsWith(prefix) && name.endsWith(suffix);
+        if (leftover && entry.lastModified() < saveStarted)
+            QFile::remove(entry.filePath());
     }
 }
 

@@ -75,6 +75,8 @@ private Q_SLOTS:
     void writes_data();
     void writes();
     void linkAtOutputWritesTheLinkedPhoto();
+    void clearsOnlyItsOwnLeftovers_data();
+    void clearsOnlyItsOwnLeftovers();
     void carriesMetadataOverWithOrientationReset_data();
     void carriesMetadataOverWithOrientationReset();
     void reportsErrors_data();
@@ -174,6 +176,41 @@ void tst_OvImageWriter::linkAtOutputWritesTheLinkedPhoto()
     QCOMPARE(recorder.saved.size(), 1);
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(cv::norm(readBack(photo), asStored(pattern, CV_8UC4, false), cv::NORM_INF), 0.0);
+}
+
+// A completed save clears the temporaries of earlier killed saves of the same photo, and no
+// other file: not one that is still being written, nor one of another photo or format.
+void tst_OvImageWriter::clearsOnlyItsOwnLeftovers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("older");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("a killed save's temporary") << ".photo.a1B2c3.png" << true << false;
+    QTest::newRow("one still being written") << ".photo.a1B2c3.png" << false << true;
+    QTest::newRow("another photo's") << ".other.a1B2c3.png" << true << true;
+    QTest::newRow("another format's") << ".photo.a1B2c3.jpg" << true << true;
+    QTest::newRow("not a temporary's name") << ".photo.a1B2c.png" << true << true;
+    QTest::newRow("the user's own file") << "photo.a1B2c3.png" << true << true;
+}
+
+void tst_OvImageWriter::clearsOnlyItsOwnLeftovers()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, older);
+    QFETCH(bool, kept);
+    QTemporaryDir folder;
+    QFile leftover(folder.filePath(name));
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    const QDateTime now = QDateTime::currentDateTime();
+    QVERIFY(leftover.setFileTime(older ? now.addSecs(-3600) : now.addSecs(3600), QFileDevice::FileModificationTime));
+    leftover.close();
+    OvImageWriter writer;
+    SaveRecorder recorder(writer);
+    const cv::Mat pattern = TestHelpers::makePattern(8, 8, CV_8U, 3);
+    writer.saveImage(std::make_shared<ImageData>(pattern, cv::Mat()), QString(), folder.filePath("photo.png"),
+                     QVariantMap(), QVariantMap());
+    QCOMPARE(recorder.saved.size(), 1);
+    QCOMPARE(QFile::exists(leftover.fileName()), kept);
 }
 
 void tst_OvImageWriter::carriesMetadataOverWithOrientationReset_data()
