@@ -33,6 +33,9 @@ packages=(
   wine64
   libz-mingw-w64-dev
   libwine-dev
+  qt6-shader-baker
+  qt6-shadertools-dev
+  nasm
   python3
   dpkg-dev
   lintian
