@@ -92,6 +92,11 @@ void CLIPluginData::detectExternalEditor()
         return;
     }
 
+    if (ProcessIdentity::adoptsOrphans(static_cast<std::uint32_t>(m_parentPid))) {
+        qInfo() << "Parent process" << m_parentPid
+                << "adopted the application from its launcher, not setting external editor mode.";
+        return;
+    }
     std::string executable;
     if (!readParentExecutable(executable))
         return;

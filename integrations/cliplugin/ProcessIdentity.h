@@ -17,6 +17,11 @@ const std::vector<std::string> &systemLaunchers();
 // Id of the parent of the calling process; 0 when it cannot be found.
 std::uint32_t parentProcessId();
 
+// Whether process `pid` takes in the processes that others leave behind. A launcher that starts
+// its program through a double fork (GLib's spawn, Qt's startDetached) lets go of it at once, and
+// the program's parent is then this adopter, which launched nothing and names no editor.
+bool adoptsOrphans(std::uint32_t pid);
+
 // Full path of the executable of process `pid`. On failure returns false and sets `lastError`
 // to the system's error code.
 bool executablePath(std::uint32_t pid, std::string &path, unsigned long &lastError);

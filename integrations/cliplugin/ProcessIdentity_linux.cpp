@@ -149,6 +149,13 @@ std::uint32_t parentProcessId()
     return static_cast<std::uint32_t>(::getppid());
 }
 
+// The init process of the application's PID namespace. The session's subreaper (systemd --user)
+// is a launcher by name instead: the kernel tells no one else which process is a subreaper.
+bool adoptsOrphans(std::uint32_t pid)
+{
+    return pid == 1;
+}
+
 bool executablePath(std::uint32_t pid, std::string &path, unsigned long &lastError)
 {
     const QString link = QStringLiteral("/proc/%1/exe").arg(pid);

@@ -75,6 +75,12 @@ std::uint32_t parentProcessId()
     return parent;
 }
 
+// Windows gives an orphan no new parent: the process keeps the id of the one that ended.
+bool adoptsOrphans(std::uint32_t)
+{
+    return false;
+}
+
 bool executablePath(std::uint32_t pid, std::string &path, unsigned long &lastError)
 {
     // 0x410: reading the image name needs no more than query and VM-read rights.

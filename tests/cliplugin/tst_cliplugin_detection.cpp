@@ -17,6 +17,8 @@ private Q_SLOTS:
     void initTestCase();
     void parentProcess_data();
     void parentProcess();
+    void adoptedAfterDoubleFork_data();
+    void adoptedAfterDoubleFork();
 
 private:
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
@@ -133,6 +135,71 @@ void tst_CliPluginDetection::parentProcess()
     const QJsonObject params = result.value("params").toObject();
     QCOMPARE(params.value("processName").toString(), processName);
     QCOMPARE(params.value("externalEditor").toString(), editor);
+}
+
+// Shotwell starts its external editor through GLib's double fork: the launcher's child starts the
+// editor and ends at once, so the application's parent is whoever adopts orphans, PID 1 or the
+// session's subreaper (systemd --user, a launcher by name), and never the photo manager. Here a
+// shell named after it does the same inside a PID namespace of its own, whose PID 1 is a shell
+// under a name no list knows; the grandchild waits until its parent has ended before it becomes
+// the helper, and PID 1 waits for the helper's answer.
+void tst_CliPluginDetection::adoptedAfterDoubleFork_data()
+{
+    QTest::addColumn<QStringList>("extraArguments");
+    QTest::addColumn<QString>("editor");
+
+    // The fault: the adopter (an init that is no known launcher, as in a container) is taken for
+    // the photo manager and the copy is saved in place behind its back as "External Editor".
+    QTest::newRow("PID 1 names no editor") << QStringList() << "";
+    // The fault: the adopter's verdict overrides the name the user gave on the command line.
+    QTest::newRow("--editor still wins") << QStringList{QStringLiteral("--editor=Shotwell")} << "Shotwell";
+}
+
+void tst_CliPluginDetection::adoptedAfterDoubleFork()
+{
+    QFETCH(QStringList, extraArguments);
+    QFETCH(QString, editor);
+#ifdef Q_OS_WIN
+    QSKIP("Windows gives an orphan no new parent; the application keeps its ended launcher's id");
+#else
+    const QStringList newPidNamespace{QStringLiteral("-Urpf"), QStringLiteral("--mount-proc")};
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), newPidNamespace + QStringList{QStringLiteral("true")});
+    if (!probe.waitForFinished(30000) || probe.exitCode() != 0)
+        QSKIP(qPrintable(QStringLiteral("unshare cannot make a PID namespace here: ")
+                         + QString::fromLocal8Bit(probe.readAllStandardError()).trimmed() + probe.errorString()));
+
+    const QString init = makeParent(QStringLiteral("photo-init"));
+    const QString launcher = makeParent(QStringLiteral("shotwell"));
+    QVERIFY(!init.isEmpty() && !launcher.isEmpty());
+    const QString output = path(QStringLiteral("adopted.json"));
+    QFile::remove(output);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("OV_OUT"), output);
+    env.insert(QStringLiteral("OV_ERR"), path(QStringLiteral("adopted.log")));
+    const QString doubleFork = QStringLiteral("( ( sleep 0.5; exec \"$0\" \"$@\" >\"$OV_OUT\" 2>\"$OV_ERR\" ) & ); exit 0");
+    const QString asInit = QStringLiteral("\"$0\" -c '%1' \"$@\"; i=0; "
+                                          "until grep -qs '}' \"$OV_OUT\" || [ $i -ge 300 ]; do sleep 0.1; i=$((i+1)); done")
+                               .arg(doubleFork);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral("unshare"),
+                  newPidNamespace + QStringList{init, QStringLiteral("-c"), asInit, launcher}
+                      + QStringList{TestHelpers::binDir() + QStringLiteral("/cliplugin_detect_helper"),
+                                    path(QStringLiteral("photo.jpg"))}
+                      + extraArguments);
+    QVERIFY(process.waitForFinished(60000));
+
+    QFile file(output);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
+    const QJsonObject result = QJsonDocument::fromJson(file.readAll()).object();
+    QVERIFY(!result.isEmpty());
+    // The premise: the back end saw PID 1, not the shell that was still ending.
+    QCOMPARE(result.value("parentBefore").toInt(), 1);
+    QVERIFY(result.value("parentExecutableBefore").toString().endsWith(QLatin1String("/photo-init")));
+    QCOMPARE(result.value("editor").toString(), editor);
+    QCOMPARE(result.value("params").toObject().value("externalEditor").toString(), editor);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_CliPluginDetection)
