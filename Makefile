@@ -40,6 +40,13 @@ docs: deps
 bench: build
 	@bash tools/bench.sh $(BUILD_DIR)
 
+# The benches of the Windows build (build/windows) under Wine, each right after the same program of
+# the Linux build in the same run, with the figures of both side by side and their ratios.
+.PHONY: bench-windows
+bench-windows: build
+	$(MAKE) windows-build
+	python3 tools/bench-compare.py $(BUILD_DIR) build/windows
+
 # Qt's qtbase and OpenCV for Windows, built once per machine into a cache outside the tree.
 windows-deps: deps
 	@bash tools/windows-deps.sh
