@@ -9,8 +9,16 @@
 
 namespace {
 
-constexpr int CommandTimeoutMs = 30000;
+// A real ExifTool answers a metadata read or a preview in well under a second once running; the
+// margin covers a first start and a slow disk. A hung helper costs each photo this twice (the
+// metadata and the preview) and no more, since the writer's metadata copy has a budget of its own.
+constexpr int CommandTimeoutMs = 10000;
 constexpr int ShutdownTimeoutMs = 3000;
+// Far above any real answer (the largest is a base64 preview of a few megabytes), far below what
+// would strain memory: a helper that writes without end is cut off here.
+constexpr qsizetype MaxOutputBytes = 64 * 1024 * 1024;
+// Only the first lines of the errors are ever shown.
+constexpr qsizetype MaxErrorBytes = 64 * 1024;
 
 } // namespace
 
@@ -73,6 +81,7 @@ bool ExifToolSession::ensureStarted()
     connect(m_process, &QProcess::readyReadStandardOutput, this, &ExifToolSession::onStandardOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, &ExifToolSession::onStandardError);
     connect(m_process, &QProcess::errorOccurred, this, &ExifToolSession::onProcessError);
+    connect(m_process, &QProcess::finished, this, &ExifToolSession::onFinished);
     // The back end that owns this session is never destroyed, so the polite "-stay_open False"
     // of the destructor does not run on most exits; the tie ends the helper with us instead.
     ChildProcessTie::prepare(*m_process);
@@ -87,9 +96,15 @@ bool ExifToolSession::ensureStarted()
 
 void ExifToolSession::onStandardOutput()
 {
+    // Read as it comes, so that QProcess's own buffer never holds more than one pipe's worth.
     m_output += m_process->readAllStandardOutput();
-    if (m_marker.isEmpty())
+    if (m_output.size() > MaxOutputBytes)
+        return abandon("ExifTool wrote more than any answer holds; ending it");
+    if (m_marker.isEmpty()) {
+        // Output nobody asked for is dropped; the next command clears what is left anyway.
+        m_output.clear();
         return;
+    }
     // Nothing follows the marker until the next command is sent, so it can only sit at the end.
     const qsizetype tail = std::max<qsizetype>(0, m_output.size() - m_marker.size() - 4);
     const qsizetype at = m_output.indexOf(m_marker, tail);
@@ -101,7 +116,8 @@ void ExifToolSession::onStandardOutput()
 
 void ExifToolSession::onStandardError()
 {
-    m_errors += m_process->readAllStandardError();
+    const QByteArray errors = m_process->readAllStandardError();
+    m_errors += errors.left(std::max<qsizetype>(0, MaxErrorBytes - m_errors.size()));
 }
 
 void ExifToolSession::onProcessError(QProcess::ProcessError error)
@@ -117,14 +133,38 @@ void ExifToolSession::onProcessError(QProcess::ProcessError error)
         finish(false);
 }
 
+// A helper that has ended cannot answer: a broken install exits at once, and waiting for the
+// timeout would cost every command its full time.
+void ExifToolSession::onFinished(int exitCode, QProcess::ExitStatus status)
+{
+    Q_UNUSED(status)
+    // An answer written just before the exit still counts.
+    if (m_process->bytesAvailable() > 0)
+        onStandardOutput();
+    if (!m_process)
+        return;
+    if (m_done)
+        qWarning() << "ExifTool ended without answering, exit code" << exitCode;
+    discardProcess();
+    if (m_done)
+        finish(false);
+}
+
 void ExifToolSession::onTimeout()
 {
-    qWarning() << "ExifTool did not answer within" << CommandTimeoutMs << "ms; restarting it";
+    abandon("ExifTool did not answer in time; ending it");
+}
+
+void ExifToolSession::abandon(const char *why)
+{
+    qWarning() << why;
     if (m_process) {
         m_process->disconnect(this);
         m_process->kill();
+        m_process->waitForFinished(ShutdownTimeoutMs); // reaped, not left to QProcess's destructor
     }
     discardProcess();
+    m_output.clear();
     finish(false);
 }
 

@@ -13,6 +13,10 @@
 // arguments go down stdin one per line, followed by a numbered -execute; ExifTool answers with
 // the command's output and then "{readyN}", which is how an answer is framed. One command at a
 // time: the caller waits for `done` before sending the next.
+//
+// Whatever answers to the name `exiftool` is not trusted to behave: an answer is bounded in size,
+// a process that ends is reported at once, and a command gets a bounded time. Each of those ends
+// the command as failed and the process with it.
 class ExifToolSession : public QObject
 {
 public:
@@ -29,6 +33,8 @@ private:
     void onStandardOutput();
     void onStandardError();
     void onProcessError(QProcess::ProcessError error);
+    void onFinished(int exitCode, QProcess::ExitStatus status);
+    void abandon(const char *why);
     void onTimeout();
     void finish(bool ok);
     void discardProcess();

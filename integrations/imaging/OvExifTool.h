@@ -14,8 +14,9 @@
 ///
 /// Each request, a metadata read or a thumbnail, is answered by exactly one signal, one request at
 /// a time in the order they were made. The process (`exiftool` on the search path) is started at
-/// the first request and kept running; a command without an answer within 30 s is given up as a
-/// failure and the process is started again for the next. Thumbnails are decoded on a pool thread of
+/// the first request and kept running. A command is given up as a failure, and the process is
+/// started again for the next, when it has no answer within 10 s, when the process ends without
+/// answering (reported at once), or when its answer grows past 64 MiB. Thumbnails are decoded on a pool thread of
 /// the object's own, one at a time.
 ///
 /// \par Threads

@@ -132,6 +132,40 @@ QStringList outputLines(const QString &output, Qt::SplitBehavior behavior)
     return output.split(lineEnd, behavior);
 }
 
+bool writeStandInExifTool(const QString &folder, const QByteArray &body)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder)
+    Q_UNUSED(body)
+    return false;
+#else
+    QFile script(QDir(folder).filePath(QStringLiteral("exiftool")));
+    if (!script.open(QIODevice::WriteOnly) || script.write("#!/bin/sh\n" + body + '\n') < 0)
+        return false;
+    script.close();
+    return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+#endif
+}
+
+QByteArray prependToPath(const QString &folder)
+{
+    const QByteArray before = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(QDir::toNativeSeparators(folder)) + QDir::listSeparator().toLatin1() + before);
+    return before;
+}
+
+qint64 peakMemoryBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
 void setTemporaryFolder(const QString &folder)
 {
     for (const char *name : {"TMPDIR", "TMP", "TEMP"})

@@ -79,6 +79,15 @@ QList<QByteArray> processArguments(qint64 pid);
 // The processes whose parent is this one.
 QList<qint64> childProcesses();
 
+// Writes an executable `exiftool` into `folder` that runs the POSIX shell `body` in place of
+// ExifTool: the broken installs and wrappers that a test puts first on PATH. False on Windows,
+// which starts only .exe files under that name.
+bool writeStandInExifTool(const QString &folder, const QByteArray &body);
+// Puts `folder` first on this process's PATH; returns the PATH before.
+QByteArray prependToPath(const QString &folder);
+// The most memory this process has held so far (VmHWM), in bytes; -1 where it cannot be read.
+qint64 peakMemoryBytes();
+
 } // namespace TestHelpers
 
 #endif // TESTHELPERS_H

@@ -3,6 +3,8 @@
 #include "TestHelpers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -35,6 +37,8 @@ private Q_SLOTS:
     void thumbnail_data();
     void thumbnail();
     void worksWithoutExifTool();
+    void misbehavingHelper_data();
+    void misbehavingHelper();
     void destructorEndsExifTool();
 
 private:
@@ -153,6 +157,52 @@ void tst_OvExifTool::worksWithoutExifTool()
     qputenv("PATH", savedPath);
     const cv::Mat written = cv::imread(QFile::encodeName(thumbnail).toStdString());
     QCOMPARE(QSize(written.cols, written.rows), QSize(341, 512)); // turned, as with ExifTool
+}
+
+void tst_OvExifTool::misbehavingHelper_data()
+{
+    QTest::addColumn<QByteArray>("body"); // the shell that answers to the name exiftool
+    QTest::addColumn<int>("boundMs"); // for the metadata read and the preview together
+
+    // Faults: an answer read without limit until memory runs out; a helper that has ended
+    // waited for until the command's timeout; a hung one holding each command 30 s.
+    QTest::newRow("writes without end") << QByteArray("exec cat /dev/zero") << 8000;
+    QTest::newRow("exits at once, status 0") << QByteArray("exit 0") << 5000;
+    QTest::newRow("exits at once, status 1") << QByteArray("exit 1") << 5000;
+    QTest::newRow("exits at once, status 3") << QByteArray("exit 3") << 5000;
+    QTest::newRow("never answers") << QByteArray("exec sleep 600") << 25000;
+}
+
+// Whatever answers to the name gets a bounded time and memory; the load goes on without it: an
+// empty metadata map, and a thumbnail decoded from the file.
+void tst_OvExifTool::misbehavingHelper()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, boundMs);
+    QTemporaryDir bin;
+    if (!TestHelpers::writeStandInExifTool(bin.path(), body))
+        QSKIP("The stand-in helpers are shell scripts, which Windows does not start as exiftool");
+    const QByteArray savedPath = TestHelpers::prependToPath(bin.path());
+    const auto restore = qScopeGuard([&] { qputenv("PATH", savedPath); });
+
+    OvExifTool exifTool;
+    QSignalSpy read(&exifTool, &OvExifTool::readFinished);
+    QSignalSpy thumbnails(&exifTool, &OvExifTool::thumbnailFinished);
+    const QString thumbnail = bin.filePath(QStringLiteral("decoded-thumbnail.jpeg"));
+    QElapsedTimer clock;
+    clock.start();
+    exifTool.readMetadata(path(QStringLiteral("oriented-6.jpg")));
+    exifTool.saveThumbnailToFile(path(QStringLiteral("plain.png")), thumbnail, 6);
+    QVERIFY(thumbnails.wait(boundMs + 10000));
+    const qint64 elapsed = clock.elapsed();
+    qInfo() << "answered in" << elapsed << "ms, peak memory" << TestHelpers::peakMemoryBytes() / (1 << 20) << "MiB";
+    QVERIFY2(elapsed < boundMs, qPrintable(QString::number(elapsed)));
+    QCOMPARE(read.size(), 1);
+    QVERIFY(read.first().at(1).toMap().isEmpty());
+    const cv::Mat written = cv::imread(QFile::encodeName(thumbnail).toStdString());
+    QCOMPARE(QSize(written.cols, written.rows), QSize(341, 512));
+    const qint64 peak = TestHelpers::peakMemoryBytes();
+    QVERIFY2(peak < 0 || peak < 1024LL * 1024 * 1024, qPrintable(QString::number(peak)));
 }
 
 // One long-lived ExifTool per wrapper, ended with it.
