@@ -4,6 +4,7 @@
 #include "ExifOrientation.h"
 #include "imaging/FileProblem.h"
 #include "ImageData.h"
+#include "JpegCompleteness.h"
 #include "OvExifToolMetadata.h"
 #include "OvImageUtils.h"
 
@@ -23,6 +24,9 @@ QString failure(const QString &path, const QString &reason)
 // The pixels of the file in R, G, B(, A) order at their own depth; a reason when that fails.
 QString decode(const QString &path, const QString &extension, cv::Mat &image)
 {
+    // The decoder would fill the missing part of a cut-off JPEG with grey and call it an image.
+    if (!JpegCompleteness::isComplete(path))
+        return QStringLiteral("the file is truncated: it ends before the image does");
     // UNCHANGED keeps 16-bit samples and alpha, and leaves the EXIF orientation to the caller.
     image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
     if (image.empty())

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include <memory>
 
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void turnsUprightByExifOrientation();
     void reportsErrors_data();
     void reportsErrors();
+    void refusesCutOffImages_data();
+    void refusesCutOffImages();
 
 private:
     QTemporaryDir m_dir;
@@ -177,6 +180,54 @@ void tst_OvImageReaderWorker::reportsErrors()
     const QString message = failed.first().first().toString();
     QVERIFY2(message.contains(fileName), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
+}
+
+void tst_OvImageReaderWorker::refusesCutOffImages_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("progressive");
+    QTest::addColumn<int>("keep"); // bytes cut off the end when positive, appended when negative
+    QTest::addColumn<bool>("loads");
+
+    // Fault: the JPEG decoder only warns about the missing rows and fills them with grey, so the
+    // half photo was shown and could be saved back over the whole one.
+    QTest::newRow("jpeg cut in half") << "half.jpg" << false << 0 << false;
+    QTest::newRow("progressive jpeg cut in half") << "half-progressive.jpg" << true << 0 << false;
+    QTest::newRow("jpeg without its end marker") << "no-end.jpg" << false << 2 << false;
+    QTest::newRow("png cut in half") << "half.png" << false << 0 << false;
+    QTest::newRow("tiff cut in half") << "half.tif" << false << 0 << false;
+    // Fault of a check too strict: cameras and editors append data after the image's end.
+    QTest::newRow("jpeg with data after its end") << "trailer.jpg" << false << -64 << true;
+}
+
+// `keep` 0 keeps the first half of the file.
+void tst_OvImageReaderWorker::refusesCutOffImages()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, progressive);
+    QFETCH(int, keep);
+    QFETCH(bool, loads);
+
+    const QString path = m_dir.filePath(fileName);
+    const std::vector<int> params{cv::IMWRITE_JPEG_PROGRESSIVE, progressive ? 1 : 0};
+    QVERIFY(cv::imwrite(QFile::encodeName(path).toStdString(), TestHelpers::makePattern(256, 192, CV_8U, 3), params));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    if (keep < 0)
+        QVERIFY(file.seek(size) && file.write(QByteArray(-keep, 'z')) == -keep);
+    else
+        QVERIFY(file.resize(keep == 0 ? size / 2 : size - keep));
+    file.close();
+
+    OvImageReaderWorker reader;
+    QSignalSpy loaded(&reader, &OvImageReaderWorker::imageLoaded);
+    QSignalSpy failed(&reader, &OvImageReaderWorker::error);
+    reader.loadImage(path, QVariantMap(), QVariantMap());
+    QCOMPARE(loaded.size(), loads ? 1 : 0);
+    QCOMPARE(failed.size(), loads ? 0 : 1);
+    if (!loads)
+        QVERIFY2(failed.first().first().toString().contains(fileName), qPrintable(failed.first().first().toString()));
 }
 
 QTEST_GUILESS_MAIN(tst_OvImageReaderWorker)
