@@ -33,6 +33,9 @@ AtomicFileWriter::~AtomicFileWriter() = default;
 
 bool AtomicFileWriter::open()
 {
+    // Refused before anything is written beside it.
+    if (isProtectedTarget())
+        return fail(QStringLiteral("the file is read-only"));
     m_file = std::make_unique<QTemporaryFile>(temporaryTemplate(m_target, m_suffix));
     if (!m_file->open())
         return fail(m_file->errorString());
@@ -91,6 +94,9 @@ bool AtomicFileWriter::replaceWith(const QString &temporary)
     // A link under the target name is no file of the user's: nothing of it is carried over.
     const QFileInfo existing(m_target);
     QString error;
+    // Again at the last moment: the user may have protected it while the content was made.
+    if (isProtectedTarget())
+        return fail(QStringLiteral("the file is read-only"));
     if (existing.exists() && !existing.isSymLink()) {
         // The owner first: changing it may clear permission bits.
         if (!FileReplace::keepOwner(temporary, m_target, &error))
@@ -104,6 +110,12 @@ bool AtomicFileWriter::replaceWith(const QString &temporary)
     if (!FileReplace::replace(temporary, m_target, &error))
         return fail(error);
     return true;
+}
+
+// A link under the target name is replaced, so only a file of the user's own is judged.
+bool AtomicFileWriter::isProtectedTarget() const
+{
+    return !QFileInfo(m_target).isSymLink() && FileReplace::isReadOnly(m_target);
 }
 
 QString AtomicFileWriter::errorString() const

@@ -14,7 +14,8 @@ class QTemporaryFile;
 // unpredictable name in the target's folder, is flushed to the disk and renamed over the target.
 // A reader never sees a half-written file, a failure leaves the target as it was, and a symbolic
 // link planted under the target name is replaced, never followed. A replaced file keeps its
-// permissions, owner and group; where the owner cannot be kept, the write fails.
+// permissions, owner and group; where the owner cannot be kept, the write fails. A target that the
+// user made read-only is refused: that is how the user says it must not change.
 class AtomicFileWriter
 {
 public:
@@ -43,6 +44,7 @@ public:
     QString errorString() const;
 
 private:
+    bool isProtectedTarget() const;
     bool replaceWith(const QString &temporary);
     bool fail(const QString &text);
 

@@ -15,6 +15,11 @@ bool replace(const QString &from, const QString &to, QString *error);
 // them, so that a save never hands another user's file over to the one saving it.
 bool keepOwner(const QString &file, const QString &like, QString *error);
 
+// Whether the user has marked `path` as not to be changed: the owner's write permission taken
+// away on Unix, the read-only attribute on Windows. Such a file is refused, never replaced, even
+// where the folder would allow the rename (as it always does for root).
+bool isReadOnly(const QString &path);
+
 // Flushes the file's data to the storage device.
 bool sync(const QString &path);
 

@@ -38,6 +38,13 @@ bool keepOwner(const QString &file, const QString &like, QString *error)
     return false;
 }
 
+bool isReadOnly(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+           && (info.st_mode & S_IWUSR) == 0;
+}
+
 bool sync(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

@@ -93,6 +93,13 @@ bool keepOwner(const QString &, const QString &, QString *)
     return true;
 }
 
+bool isReadOnly(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+           && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 bool sync(const QString &path)
 {
     // Any sharing: the flush only needs a handle with write access, and Qt's temporary file

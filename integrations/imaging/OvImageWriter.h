@@ -36,8 +36,10 @@ public:
     /// metadata of \p inputPath (EXIF, XMP, IPTC, ICC profile, with the orientation reset to 1, since
     /// the pixels are upright) and renamed over the target, so that \p outputPath never shows a
     /// half-written file. When \p outputPath is a symbolic link, the file it names is replaced. A
-    /// replaced file keeps its permissions. Without ExifTool the result is saved without the
-    /// metadata; when ExifTool fails to write it, the save fails and the target stays as it was.
+    /// replaced file keeps its permissions; a file made read-only (no owner write permission, or
+    /// the read-only attribute) is refused and left as it is. Without ExifTool the result is saved
+    /// without the metadata; when ExifTool fails to write it, writes without end or has not
+    /// finished within 30 s, the save fails and the target stays as it was.
     /// \param image the image; a null or empty one is refused.
     /// \param inputPath the source file whose metadata the result receives; empty for none.
     /// \param outputPath the file to write; its folder must exist.

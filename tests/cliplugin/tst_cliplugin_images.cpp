@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QImage>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -28,6 +30,8 @@ private Q_SLOTS:
     void corruptFileGivesLoadingError();
     void save_data();
     void save();
+    void unusableTemporaryFolder_data();
+    void unusableTemporaryFolder();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -166,21 +170,30 @@ void tst_CliPluginImages::save_data()
     QTest::addColumn<QString>("reported"); // empty: the save fails
     QTest::addColumn<QString>("error"); // a part of the error text
     QTest::addColumn<QString>("progressPath");
+    QTest::addColumn<bool>("readOnly"); // the original is made read-only first
 
     const QString c1 = QStringLiteral("--editor=Capture One");
-    QTest::newRow("Capture One") << QStringList{c1} << "" << "c1/a.jpg" << "c1/a.jpg" << "c1/a.jpg" << "" << "c1/a.jpg";
+    const QStringList ap{QStringLiteral("--editor=Apple Photos")};
+    QTest::newRow("Capture One") << QStringList{c1} << "" << "c1/a.jpg" << "c1/a.jpg" << "c1/a.jpg" << "" << "c1/a.jpg"
+                                 << false;
     QTest::newRow("apple photos in other case") << QStringList{"--editor=apple photos"} << "" << "lc/a.jpg"
-                                                << "lc/a.jpg" << "lc/a.jpg" << "" << "lc/a.jpg";
+                                                << "lc/a.jpg" << "lc/a.jpg" << "" << "lc/a.jpg" << false;
     QTest::newRow("writer error relayed") << QStringList{c1} << "" << "we/a.jpg" << "we/no/such/out.jpg" << ""
-                                          << "the folder does not exist" << "";
-    QTest::newRow("Apple Photos") << QStringList{"--editor=Apple Photos"} << "" << "ap/IMG_1.HEIC"
-                                  << "elsewhere/IMG_1.HEIC" << "ap/IMG_1.jpeg" << "" << "tmp/IMG_1.jpeg";
+                                          << "the folder does not exist" << "" << false;
+    QTest::newRow("Apple Photos") << ap << "" << "ap/IMG_1.HEIC" << "elsewhere/IMG_1.HEIC" << "ap/IMG_1.jpeg" << ""
+                                  << "tmp/IMG_1.jpeg" << false;
     QTest::newRow("Apple Photos by URL while Capture One") << QStringList{c1} << "orvane:///editor/Apple%20Photos"
                                                            << "au/IMG_1.HEIC" << "au/IMG_1.HEIC" << "au/IMG_1.jpeg"
-                                                           << "" << "tmp/IMG_1.jpeg";
-    QTest::newRow("Apple Photos, original cannot be replaced") << QStringList{"--editor=Apple Photos"} << ""
-                                                               << "gone/IMG_2.HEIC" << "gone/IMG_2.HEIC" << ""
-                                                               << "Failed to save back to Apple Photos" << "";
+                                                           << "" << "tmp/IMG_1.jpeg" << false;
+    QTest::newRow("Apple Photos, original cannot be replaced") << ap << "" << "gone/IMG_2.HEIC" << "gone/IMG_2.HEIC"
+                                                               << "" << "Failed to save back to Apple Photos" << ""
+                                                               << false;
+    // Fault: the rename replaced a photo the user had made read-only, as root or as the folder's
+    // owner can, while Windows refused it: neither route may change it, on either system.
+    QTest::newRow("Capture One, read-only original") << QStringList{c1} << "" << "ro/a.jpg" << "ro/a.jpg" << ""
+                                                     << "read-only" << "" << true;
+    QTest::newRow("Apple Photos, read-only original") << ap << "" << "rp/IMG_3.HEIC" << "rp/IMG_3.HEIC" << ""
+                                                      << "Failed to save back to Apple Photos" << "" << true;
 }
 
 void tst_CliPluginImages::save()
@@ -192,6 +205,7 @@ void tst_CliPluginImages::save()
     QFETCH(QString, reported);
     QFETCH(QString, error);
     QFETCH(QString, progressPath);
+    QFETCH(bool, readOnly);
     original = path(original);
     requested = path(requested);
     const QString temporary = path(QStringLiteral("tmp/%1.jpeg").arg(QFileInfo(requested).completeBaseName()));
@@ -204,6 +218,11 @@ void tst_CliPluginImages::save()
     QVERIFY(TestHelpers::runExifTool({QStringLiteral("-Make=Orvane")}, companion));
     if (!original.contains(QLatin1String("/gone/")))
         QVERIFY(QDir().mkpath(folder) && QFile::copy(companion, original));
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(original, QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup));
+    QFile companionFile(companion);
+    QVERIFY(companionFile.open(QIODevice::ReadOnly));
+    const QByteArray before = companionFile.readAll();
 
     CLIPluginData backEnd(QStringList{QStringLiteral("prog")} + options + QStringList{companion});
     if (!url.isEmpty()) {
@@ -218,15 +237,26 @@ void tst_CliPluginImages::save()
     // Without an image nothing is saved and nothing is emitted: what follows counts every signal.
     QTest::ignoreMessage(QtCriticalMsg, "Image pointer is null, cannot save image");
     backEnd.saveImage(nullptr, original, requested, {}, {});
-    if (original.contains(QLatin1String("/gone/")))
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Failed to copy image to original location: ")));
+    const bool applePhotosFails = reported.isEmpty() && error.startsWith(QLatin1String("Failed to save back"));
+    if (applePhotosFails)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Failed to copy image to original location: .*")
+                                                + (readOnly ? QStringLiteral("read-only") : QString())));
     backEnd.saveImage(image, original, requested, {}, {});
 
     if (reported.isEmpty()) {
         QCOMPARE(saved.count(), 0);
         QCOMPARE(errors.count(), 1);
-        QCOMPARE(errors.at(0).at(0).toString(), original.contains(QLatin1String("/gone/")) ? original : requested);
+        QCOMPARE(errors.at(0).at(0).toString(), applePhotosFails ? original : requested);
         QVERIFY2(errors.at(0).at(1).toString().contains(error), qPrintable(errors.at(0).at(1).toString()));
+        if (readOnly) {
+            QFile kept(original);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), before);
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                     QStringList{QFileInfo(original).fileName()});
+            QFile::setPermissions(original, QFile::ReadOwner | QFile::WriteOwner);
+        }
     } else {
         QCOMPARE(errors.count(), 0);
         QCOMPARE(saved.count(), 1);
@@ -238,6 +268,54 @@ void tst_CliPluginImages::save()
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QFileInfo(original).fileName()});
     }
     QVERIFY(!QFileInfo::exists(temporary));
+}
+
+void tst_CliPluginImages::unusableTemporaryFolder_data()
+{
+    QTest::addColumn<QString>("temporary"); // what TMPDIR (TMP, TEMP) names, in the test's folder
+    QTest::newRow("names no folder") << "absent";
+    QTest::newRow("names a file") << "broken.jpg";
+}
+
+// Qt gives an empty temporary path for these, and joined to a file name that is the root folder.
+// Fault: the thumbnail was written as /<hash>-thumbnail.jpeg and the "Apple Photos" route's
+// result as /<name>.jpeg (where only root can, so elsewhere the save failed without a reason).
+// Both go to a private folder of the application's own instead.
+void tst_CliPluginImages::unusableTemporaryFolder()
+{
+    QFETCH(QString, temporary);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(path(QStringLiteral("cache"))));
+    TestHelpers::setTemporaryFolder(path(temporary));
+    const auto restore = qScopeGuard([this] { TestHelpers::setTemporaryFolder(path(QStringLiteral("tmp"))); });
+    const QString privateFolder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    const QString source = path(QStringLiteral("rotated.jpg"));
+    const QString rootThumbnail = QDir::rootPath() + QStringLiteral("%1-thumbnail.jpeg").arg(qHash(QStringView(source), 0));
+    const QString rootResult = QDir::rootPath() + QStringLiteral("IMG_4.jpeg");
+    const auto cleanRoot = qScopeGuard([&] {
+        QFile::remove(rootThumbnail);
+        QFile::remove(rootResult);
+    });
+
+    QSignalSpy loaded(m_backEnd.get(), &PluginData::imageLoaded);
+    m_backEnd->loadImage(source, false);
+    QVERIFY(loaded.wait(20000));
+    const QString thumbnail = loaded.first().at(1).toMap().value("thumbnail").toString();
+    QVERIFY2(thumbnail.startsWith(privateFolder + QLatin1Char('/')), qPrintable(thumbnail));
+    QVERIFY(!QImage(thumbnail).isNull());
+    QVERIFY(!QFileInfo::exists(rootThumbnail));
+
+    const QString original = path(QStringLiteral("tf-%1/IMG_4.jpg").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+    QVERIFY(QDir().mkpath(QFileInfo(original).absolutePath()) && QFile::copy(source, original));
+    CLIPluginData applePhotos({QStringLiteral("prog"), QStringLiteral("--editor=Apple Photos"), source});
+    QSignalSpy saved(&applePhotos, &PluginData::imageSaved);
+    QSignalSpy errors(&applePhotos, &PluginData::imageSavingError);
+    const auto image = std::make_shared<ImageData>(TestHelpers::makePattern(50, 30, CV_8U, 3), cv::Mat());
+    applePhotos.saveImage(image, original, original, {}, {});
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(cv::imread(QFile::encodeName(original).toStdString()).cols, 50);
+    QVERIFY(!QFileInfo::exists(rootResult));
+    QVERIFY(!QFileInfo::exists(QDir(privateFolder).filePath(QStringLiteral("temp/IMG_4.jpeg"))));
 }
 
 QTEST_GUILESS_MAIN(tst_CliPluginImages)

@@ -4,6 +4,7 @@
 #include "TestHelpers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -82,6 +83,9 @@ private Q_SLOTS:
     void reportsErrors_data();
     void reportsErrors();
     void fullDiskKeepsTheOriginal();
+    void misbehavingHelper_data();
+    void misbehavingHelper();
+    void readOnlyOriginalIsKept();
 
 private:
     QString m_source; // a JPEG with EXIF, turned by orientation 6
@@ -324,6 +328,93 @@ void tst_OvImageWriter::fullDiskKeepsTheOriginal()
     QCOMPARE(contents(photo), before);
     QCOMPARE(entries(mountPoint.path()), QStringList({"filler", "photo.jpg"}));
 #endif
+}
+
+void tst_OvImageWriter::misbehavingHelper_data()
+{
+    QTest::addColumn<QByteArray>("body"); // the shell that answers to the name exiftool
+    QTest::addColumn<bool>("saved"); // otherwise errorSaving, with the original as it was
+    QTest::addColumn<int>("boundMs");
+
+    // Faults: the copy's output buffered without limit until the allocation fails and the process
+    // aborts, leaving its temporary file; a hung copy held for 120 s, as long as the caller's own
+    // wait, so that a late success is reported as a failure.
+    QTest::newRow("writes without end") << QByteArray("exec cat /dev/zero") << false << 8000;
+    QTest::newRow("writes errors without end") << QByteArray("exec cat /dev/zero >&2") << false << 8000;
+    QTest::newRow("exits at once, status 0") << QByteArray("exit 0") << true << 5000;
+    QTest::newRow("exits at once, status 1") << QByteArray("exit 1") << false << 5000;
+    QTest::newRow("exits at once, status 3") << QByteArray("exit 3") << false << 5000;
+    QTest::newRow("never finishes") << QByteArray("exec sleep 600") << false << 40000;
+}
+
+// Exactly one outcome per save, within a bound, in memory that stays bounded; the photo is the
+// old one or the whole new one, and nothing is left beside it.
+void tst_OvImageWriter::misbehavingHelper()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, saved);
+    QFETCH(int, boundMs);
+    QTemporaryDir bin;
+    if (!TestHelpers::writeStandInExifTool(bin.path(), body))
+        QSKIP("The stand-in helpers are shell scripts, which Windows does not start as exiftool");
+    QTemporaryDir folder;
+    const QString photo = folder.filePath(QStringLiteral("photo.jpg"));
+    QVERIFY(QFile::copy(m_source, photo));
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = contents(photo);
+
+    const QByteArray savedPath = TestHelpers::prependToPath(bin.path());
+    OvImageWriter writer;
+    SaveRecorder recorder(writer);
+    QElapsedTimer clock;
+    clock.start();
+    writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(40, 30, CV_8U, 3), cv::Mat()), photo, photo,
+                     QVariantMap(), QVariantMap());
+    const qint64 elapsed = clock.elapsed();
+    qputenv("PATH", savedPath);
+    qInfo() << "ended in" << elapsed << "ms, peak memory" << TestHelpers::peakMemoryBytes() / (1 << 20) << "MiB";
+
+    QVERIFY2(elapsed < boundMs, qPrintable(QString::number(elapsed)));
+    QCOMPARE(recorder.saved.size() + recorder.failed.size(), 1);
+    QCOMPARE(recorder.saved.size(), saved ? 1 : 0);
+    if (saved)
+        QCOMPARE(readBack(photo).cols, 40);
+    else
+        QCOMPARE(contents(photo), before);
+    QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("photo.jpg")});
+    const qint64 peak = TestHelpers::peakMemoryBytes();
+    QVERIFY2(peak < 0 || peak < 1024LL * 1024 * 1024, qPrintable(QString::number(peak)));
+}
+
+// A photo the user made read-only must not change, although root, or the owner of the folder, can
+// rename over it. Fault: the rename replaced it with the new content, keeping its mode 0444.
+void tst_OvImageWriter::readOnlyOriginalIsKept()
+{
+    QTemporaryDir folder;
+    const QString photo = folder.filePath(QStringLiteral("protected.jpg"));
+    QVERIFY(QFile::copy(m_source, photo));
+    QVERIFY(QFile::setPermissions(photo, QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup | QFile::ReadOther));
+    QFile original(photo);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+
+    OvImageWriter writer;
+    SaveRecorder recorder(writer);
+    writer.saveImage(std::make_shared<ImageData>(TestHelpers::makePattern(40, 30, CV_8U, 3), cv::Mat()), m_source,
+                     photo, QVariantMap(), QVariantMap());
+    QCOMPARE(recorder.saved.size(), 0);
+    QCOMPARE(recorder.failed.size(), 1);
+    const QString message = recorder.failed.first().at(1).toString();
+    QVERIFY2(message.contains(QLatin1String("protected.jpg")) && message.contains(QLatin1String("read-only")),
+             qPrintable(message));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(original.readAll(), before);
+    QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("protected.jpg")});
+    QFile::setPermissions(photo, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 QTEST_GUILESS_MAIN(tst_OvImageWriter)
