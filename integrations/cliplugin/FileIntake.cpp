@@ -4,6 +4,7 @@
 #include "FolderWalk.h"
 #include "LaunchArguments.h"
 #include "TempFileWriter.h"
+#include "TempFolder.h"
 #include "imaging/OvImageUtils.h"
 
 #include <QBuffer>
@@ -104,9 +105,9 @@ QString FileIntake::saveDroppedImage(const QVariant &imageData)
     buffer.close();
 
     const quint64 hash = qHash(QByteArrayView(png), 0);
-    const QString path = QDir::tempPath() + QLatin1Char('/') + QString::number(hash) + QStringLiteral(".png");
+    const QString path = TempFolder::filePath(QString::number(hash) + QStringLiteral(".png"));
     // The name is predictable, so the file is made new and renamed into place.
-    if (!png.isEmpty())
+    if (!png.isEmpty() && !path.isEmpty())
         TempFileWriter::writeNew(path, png);
     return path;
 }

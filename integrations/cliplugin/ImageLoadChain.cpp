@@ -3,6 +3,7 @@
 #include "CLIPluginData.h"
 #include "CLISharedState.h"
 #include "ImageDataKeys.h"
+#include "TempFolder.h"
 #include "ThreadStop.h"
 #include "imaging/ImageData.h"
 #include "imaging/OvExifTool.h"
@@ -14,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QStandardPaths>
 #include <QStringView>
 #include <QThread>
 #include <QVariant>
@@ -35,8 +35,7 @@ constexpr ThreadStop::Messages ReaderThreadStop{
 QString thumbnailPathFor(const QString &sourcePath)
 {
     const quint64 hash = qHash(QStringView(sourcePath), 0);
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QLatin1Char('/') + QString::number(hash)
-           + QStringLiteral("-thumbnail.jpeg");
+    return TempFolder::filePath(QString::number(hash) + QStringLiteral("-thumbnail.jpeg"));
 }
 
 std::shared_ptr<ImageData> imageOf(const QVariantMap &description)
@@ -143,11 +142,12 @@ void ImageLoadChain::onImageLoaded(const QVariantMap &imageData)
         return;
     }
 
+    // Empty when there is no folder to write in: the description then goes out without one.
     const QString thumb = thumbnailPathFor(m_currentFile);
-    if (needsNewThumbnail(thumb)) {
+    if (!thumb.isEmpty() && needsNewThumbnail(thumb)) {
         if (requestThumbnail(thumb))
             return;
-    } else if (QFile::exists(thumb)) {
+    } else if (!thumb.isEmpty() && QFile::exists(thumb)) {
         m_pendingImage.insert(ImageDataKeys::Thumbnail, thumb);
     }
     onThumbnailFinished(thumb);

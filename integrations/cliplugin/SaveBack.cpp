@@ -3,6 +3,7 @@
 #include "CLIPluginData.h"
 #include "CLISharedState.h"
 #include "TempFileWriter.h"
+#include "TempFolder.h"
 #include "imaging/OvImageUtils.h"
 #include "imaging/OvImageWriter.h"
 
@@ -16,9 +17,13 @@ namespace {
 
 constexpr QLatin1String ApplePhotos("Apple Photos");
 
+// Empty when there is no temporary folder to write in.
 QString applePhotosTarget(const QString &outputPath)
 {
-    return QDir::tempPath() + QDir::separator() + QFileInfo(outputPath).completeBaseName() + QStringLiteral(".jpeg");
+    const QString folder = TempFolder::path();
+    if (folder.isEmpty())
+        return QString();
+    return folder + QDir::separator() + QFileInfo(outputPath).completeBaseName() + QStringLiteral(".jpeg");
 }
 
 } // namespace
@@ -59,6 +64,10 @@ void SaveBack::save(const std::shared_ptr<ImageData> &image, const QString &inpu
     QString target = outputPath;
     if (isApplePhotos()) {
         target = applePhotosTarget(outputPath);
+        if (target.isEmpty()) {
+            Q_EMIT m_backEnd.imageSavingError(inputPath, QStringLiteral("Failed to save back to Apple Photos"));
+            return;
+        }
         // The temporary name is predictable: a planted link must not redirect the writer.
         if (QFileInfo(target).isSymLink())
             QFile::remove(target);

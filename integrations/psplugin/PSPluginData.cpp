@@ -11,13 +11,13 @@
 #include "PSPlaneTransfer.h"
 #include "PSRecordCheck.h"
 #include "PSSettingsExchange.h"
+#include "TempFolder.h"
 #include "imaging/ImageData.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QStandardPaths>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -303,8 +303,7 @@ void PSPluginData::describeImage(QVariantMap &cachedImageData, const IPCParams *
         metadata.insert(QStringLiteral("ICC_Profile:ICC_Profile"), iccProfile);
 
     auto image = std::make_shared<ImageData>(converted, cv::Mat());
-    const QString thumbnailPath = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-                                      .filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
+    const QString thumbnailPath = TempFolder::filePath(QStringLiteral("thumbnail-orlx-ps-plugin.png"));
 
     cachedImageData.insert(ImageDataKeys::Thumbnail, thumbnailPath);
     cachedImageData.insert(ImageDataKeys::Image, QVariant::fromValue(image));
@@ -344,7 +343,7 @@ void PSPluginData::writeThumbnail(const cv::Mat &converted, const QString &path)
     constexpr int64_t MaxThumbnailPixels = 16 * 1024 * 1024;
     const int64_t width = converted.cols;
     const int64_t height = converted.rows;
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || path.isEmpty())
         return;
     const int64_t longSide = height > width ? height * 200 / width : width * 200 / height;
     if (longSide * 200 > MaxThumbnailPixels) {
