@@ -33,7 +33,9 @@ ProcessMemory::Counters ProcessMemory::read()
     }
     counters.resident = qint64(info.WorkingSetSize);
     counters.peakResident = qint64(info.PeakWorkingSetSize);
-    counters.privateBytes = qint64(info.PrivateUsage);
+    // Windows gives the commit charge twice, as PrivateUsage and as PagefileUsage; Wine 8 fills
+    // only the second.
+    counters.privateBytes = qint64(info.PrivateUsage != 0 ? info.PrivateUsage : info.PagefileUsage);
     return counters;
 }
 
