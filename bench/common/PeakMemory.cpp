@@ -71,7 +71,11 @@ PeakMemory::Added PeakMemory::bySampling(const std::function<void()> &call)
 
     Added added;
     added.method = QStringLiteral("sampled every millisecond during the call");
-    added.shared.missing = before.sharedMissing;
+    const ProcessMemory::Counters after = ProcessMemory::read();
+    if (before.sharedResident >= 0 && after.sharedResident >= 0)
+        added.shared.bytes = after.sharedResident - before.sharedResident;
+    else
+        added.shared.missing = before.sharedMissing;
     if (before.resident < 0)
         added.total.missing = QStringLiteral("the system reports no working set");
     else
