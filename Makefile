@@ -1,19 +1,23 @@
 # The two commands of this project: `make demo` and `make test`.
-# Both install what is missing, configure with a preset and build first.
+# Each installs the Debian packages it needs (tools/setup-deps.sh), configures with a preset and
+# builds what it runs: `make demo` only the library and the three programs of the demo.
 
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean test-asan test-tsan test-windows windows-deps windows-build package-windows fuzz fuzz-soak package docs
+.PHONY: all deps configure configure-only build test demo bench clean test-asan test-tsan test-windows windows-deps windows-build package-windows fuzz fuzz-soak package docs
 
 all: build
 
 deps:
-	@bash tools/setup-deps.sh
+	@bash tools/setup-deps.sh test
 
 # The code model query makes CMake describe its targets for the Windows check.
 configure: deps
+	@$(MAKE) --no-print-directory configure-only
+
+configure-only:
 	@mkdir -p $(BUILD_DIR)/.cmake/api/v1/query && touch $(BUILD_DIR)/.cmake/api/v1/query/codemodel-v2
 	cmake --preset $(PRESET)
 
@@ -25,14 +29,21 @@ test: build
 
 # The Debian packages (build/default/packages/*.deb).
 package: build
+	@bash tools/setup-deps.sh package
 	cmake --build --preset $(PRESET) --target package
 
-demo: build
+DEMO_TARGETS := lumivex lumivex-sample ovfilterhost
+
+demo:
+	@bash tools/setup-deps.sh demo
+	@$(MAKE) --no-print-directory configure-only
+	cmake --build --preset $(PRESET) -j $(JOBS) --target $(DEMO_TARGETS)
 	@bash tools/demo.sh $(BUILD_DIR)
 
 # The API reference of the installed headers, build/docs/html/index.html. Any Doxygen warning (an
 # undocumented member, a parameter without its description) fails the target.
-docs: deps
+docs:
+	@bash tools/setup-deps.sh docs
 	rm -rf build/docs/html
 	mkdir -p build/docs
 	doxygen docs/Doxyfile
@@ -48,7 +59,8 @@ bench-windows: build
 	python3 tools/bench-compare.py $(BUILD_DIR) build/windows
 
 # Qt's qtbase and OpenCV for Windows, built once per machine into a cache outside the tree.
-windows-deps: deps
+windows-deps:
+	@bash tools/setup-deps.sh windows
 	@bash tools/windows-deps.sh
 
 # The whole tree built for Windows against them (build/windows).
@@ -60,6 +72,7 @@ windows-build: windows-deps
 # the Qt-free Windows programs (tests/windows) run under Wine; (b) the whole tree built for
 # Windows; (c) its suite and both demo round trips under Wine.
 test-windows: build
+	@bash tools/setup-deps.sh windows
 	python3 tools/windows-check.py $(BUILD_DIR) $(JOBS)
 	$(MAKE) windows-build
 	python3 tools/windows-suite.py build/windows $(JOBS)
@@ -69,12 +82,14 @@ package-windows: windows-build
 	cmake --build --preset windows --target package
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
-test-asan: deps
+test-asan:
+	@bash tools/setup-deps.sh sanitizers
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-test-tsan: deps
+test-tsan:
+	@bash tools/setup-deps.sh sanitizers
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
@@ -82,7 +97,8 @@ test-tsan: deps
 # Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus (fuzz/corpus/<target>).
 FUZZ_SECONDS ?= 60
 
-fuzz: deps
+fuzz:
+	@bash tools/setup-deps.sh sanitizers
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@bash fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
@@ -91,7 +107,8 @@ fuzz: deps
 FUZZ_SOAK_RUNS ?= 1000000
 FUZZ_SOAK_TARGETS ?= fuzz_psrecord fuzz_pssettings
 
-fuzz-soak: deps
+fuzz-soak:
+	@bash tools/setup-deps.sh sanitizers
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@FUZZ_RUNS=$(FUZZ_SOAK_RUNS) bash fuzz/run-fuzzers.sh build/fuzz 7200 $(FUZZ_SOAK_TARGETS)
