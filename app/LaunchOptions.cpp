@@ -7,6 +7,7 @@ namespace {
 
 const QString AutoPrefix = QStringLiteral("--auto=");
 const QString HandOffTimeoutPrefix = QStringLiteral("--handoff-timeout=");
+const QString WindowPicturePrefix = QStringLiteral("--window-png=");
 // The library takes an argument with this start as the editor name, never as a file.
 const QString EditorPrefix = QStringLiteral("--editor");
 
@@ -67,6 +68,10 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
             else
                 options.error = QStringLiteral("--handoff-timeout takes a number of seconds, not \"%1\"")
                                     .arg(arg.mid(HandOffTimeoutPrefix.size()));
+        } else if (arg.startsWith(WindowPicturePrefix)) {
+            options.windowPicture = arg.mid(WindowPicturePrefix.size());
+            if (options.windowPicture.isEmpty())
+                options.error = QStringLiteral("--window-png takes the path of the PNG to write");
         } else {
             options.remaining << arg;
         }
@@ -114,6 +119,9 @@ QString LaunchOptions::usage()
                           "                           how long a second launch waits for the running\n"
                           "                           instance to take its files before it runs on its\n"
                           "                           own (default 30)\n"
+                          "  --window-png=PATH        open the window without a display, write a PNG of it\n"
+                          "                           to PATH once it shows its first image, and exit\n"
+                          "                           (0 when written, 1 when no image was shown in 60 s)\n"
                           "  --help, -h               show this help\n"
                           "\n"
                           "Other arguments go to the library: --editor=NAME names the external editor,\n"

@@ -27,6 +27,8 @@ public:
     ImageOperation::Kind operation = ImageOperation::Identity;
     // How long a launch waits for the running instance to take its files (--handoff-timeout).
     int handOffTimeoutMs = 30000;
+    // --window-png: where the window's picture goes once it shows its first image; the run ends then.
+    QString windowPicture;
     // Set when an option of ours has a value we cannot use; the launch stops with it.
     QString error;
     // The command line for the library: the first element and every argument that is not ours.

@@ -49,8 +49,8 @@ int LumivexApp::run(int &argc, char **argv)
         QTextStream(stderr) << LaunchOptions::usage();
         return 2;
     }
-    if ((early.headless || early.autoRun) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (early.headless || early.autoRun || !early.windowPicture.isEmpty())
+        chooseHeadlessPlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lumivex"));
     QApplication::setOrganizationName(QStringLiteral("Orvane"));
@@ -74,13 +74,13 @@ int LumivexApp::run(int &argc, char **argv)
 
     integrations.setup(&app, &intercom);
     integrations.start();
-    return options.autoRun || options.headless ? runHeadless(options, integrations) : runWindow(integrations);
+    return options.autoRun || options.headless ? runHeadless(options, integrations) : runWindow(options, integrations);
 }
 
 std::optional<int> LumivexApp::handOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom)
 {
-    // A batch run works on its own files only; it neither hands off nor takes over.
-    if (options.autoRun || !integrations.canMergeInstance())
+    // A batch run or a window picture works on its own files only; it neither hands off nor takes over.
+    if (options.autoRun || !options.windowPicture.isEmpty() || !integrations.canMergeInstance())
         return std::nullopt;
     const QString key = integrations.mergableInstanceKey();
     // The merge text joins paths with "::" and has no escape: a launch with such a path keeps
@@ -112,6 +112,19 @@ std::optional<int> LumivexApp::handOff(const LaunchOptions &options, OvIntegrati
         return std::nullopt;
     }
     return std::nullopt;
+}
+
+void LumivexApp::chooseHeadlessPlatform()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+#ifdef Q_OS_WIN
+    // The Qt built for Windows here has no offscreen plugin (it needs FreeType); minimal draws
+    // windows into memory too, and with the system's fonts once asked to.
+    qputenv("QT_QPA_PLATFORM", "minimal:enable_fonts");
+#else
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
 }
 
 int LumivexApp::runHeadless(const LaunchOptions &options, OvIntegrations &integrations)

@@ -22,7 +22,9 @@ private:
     // launch ends there.
     static std::optional<int> handOff(const LaunchOptions &options, OvIntegrations &integrations, OvIntercom &intercom);
     static int runHeadless(const LaunchOptions &options, OvIntegrations &integrations);
-    static int runWindow(OvIntegrations &integrations);
+    static int runWindow(const LaunchOptions &options, OvIntegrations &integrations);
+    // The platform a run without a display uses unless QT_QPA_PLATFORM names one.
+    static void chooseHeadlessPlatform();
 };
 
 #endif // LUMIVEXAPP_H

@@ -1,12 +1,11 @@
-// Builds without Qt Quick (the Windows build made here, for want of a Windows QtQml) have no
-// window: such a launch says so and hands the image back untouched, so a filter module or an
-// editor that started it is never left waiting.
+// Builds without Qt Quick have no window: such a launch says so and hands the image back
+// untouched, so a filter module or an editor that started it is never left waiting.
 #include "LumivexApp.h"
 
 #include "Console.h"
 #include "OvIntegrations.h"
 
-int LumivexApp::runWindow(OvIntegrations &integrations)
+int LumivexApp::runWindow(const LaunchOptions &, OvIntegrations &integrations)
 {
     Console::error(QStringLiteral("this build of lumivex has no window; run it with --headless or --auto"));
     integrations.cleanup();

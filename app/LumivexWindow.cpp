@@ -27,7 +27,8 @@ void LumivexWindow::chooseRenderer()
 {
     // The choice counts only before the first scene graph exists; later calls would only warn.
     static bool chosen = false;
-    if (!chosen && QGuiApplication::platformName() == QLatin1String("offscreen"))
+    const QString platform = QGuiApplication::platformName();
+    if (!chosen && (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     chosen = true;
 }

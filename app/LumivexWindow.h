@@ -27,7 +27,7 @@ public:
     QQuickWindow *window() const;
     ViewController *controller() const;
 
-    // Without a display (offscreen platform) only the software renderer can draw and grab.
+    // Without a display (the offscreen and minimal platforms) only the software renderer can draw and grab.
     static void chooseRenderer();
 
 private:

@@ -5,10 +5,20 @@
 #include "LumivexWindow.h"
 #include "OvIntegrations.h"
 #include "ViewController.h"
+#include "WindowPicture.h"
 
 #include <QApplication>
 
-int LumivexApp::runWindow(OvIntegrations &integrations)
+#include <memory>
+
+namespace {
+
+// Long enough for a 100-megapixel photo to be read and previewed on a slow machine.
+constexpr int WindowPictureTimeoutMs = 60000;
+
+} // namespace
+
+int LumivexApp::runWindow(const LaunchOptions &options, OvIntegrations &integrations)
 {
     LumivexWindow window(&integrations);
     if (!window.load()) {
@@ -19,6 +29,12 @@ int LumivexApp::runWindow(OvIntegrations &integrations)
     }
     QObject::connect(window.controller(), &ViewController::deliveredToHost, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    std::unique_ptr<WindowPicture> picture;
+    if (!options.windowPicture.isEmpty()) {
+        picture =
+            std::make_unique<WindowPicture>(&integrations, &window, options.windowPicture, WindowPictureTimeoutMs);
+        QObject::connect(picture.get(), &WindowPicture::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);
+    }
     const int code = QApplication::exec();
     integrations.cleanup();
     return code;

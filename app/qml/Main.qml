@@ -1,5 +1,6 @@
 import QtQuick
-import QtQuick.Controls
+// One style on every platform: the Basic one is all the Windows package carries.
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 // Importing the library's module shows that it loaded; the module itself registers no types.
 import OvIntegrations 1.0
