@@ -314,7 +314,7 @@ echo "windows-deps: assembling $prefix"
 rm -rf "$cache_root/work"
 build_stage imagelibs "$imagelibs_key" "zlib, libpng, libjpeg-turbo with SIMD and libtiff (static)"
 build_stage opencv "$opencv_key" "OpenCV $OPENCV_VERSION (core, imgproc, imgcodecs)"
-build_stage qtbase "$qtbase_key" "Qt qtbase $QT_VERSION (Core, Gui, Widgets, Network, Concurrent, Test; windows, offscreen, minimal)"
+build_stage qtbase "$qtbase_key" "Qt qtbase $QT_VERSION (Core, Gui, Widgets, Network, Concurrent, Test; the windows and minimal platforms)"
 build_stage qtdeclarative "$qtdeclarative_key" "Qt qtdeclarative $QT_VERSION (Qml, QmlModels, Quick, Quick Controls with the Basic style, Quick Layouts)"
 
 step="assemble the prefix"

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The Windows build's suite under Wine, then both demo round trips under Wine, then a filter round
-trip from the unzipped Windows package with nothing else on the path.
+trip and the window with a photo from the unzipped Windows package, with nothing else on the path.
 
     tools/windows-suite.py WINDOWS_BUILD_DIR [JOBS]
 
@@ -22,8 +22,10 @@ import shutil
 import subprocess
 import sys
 import time
+import struct
 import xml.etree.ElementTree as ElementTree
 import zipfile
+import zlib
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_RUN = os.path.join(SOURCE, "tools", "wine-run.sh")
@@ -135,6 +137,80 @@ def demo_round_trips(build):
     return ok and good
 
 
+def png_pixels(path):
+    """Width, height and rows of RGB triples of an 8-bit, non-interlaced PNG (what Qt writes)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG")
+    pos, chunks, header = 8, [], None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            chunks.append(body)
+        pos += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    channels = {2: 3, 6: 4}.get(colour)
+    if depth != 8 or channels is None or interlace:
+        raise ValueError("PNG of depth {} colour type {} interlace {}".format(depth, colour, interlace))
+    raw, stride, rows, previous = zlib.decompress(b"".join(chunks)), width * channels, [], bytearray(width * channels)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up, corner = previous[i], previous[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                estimate = left + up - corner
+                pa, pb, pc = abs(estimate - left), abs(estimate - up), abs(estimate - corner)
+                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+        rows.append([tuple(line[x * channels:x * channels + 3]) for x in range(width)])
+        previous = line
+    return width, height, rows
+
+
+def mean_colour(rows, left, top, width, height):
+    total, count = [0, 0, 0], 0
+    for row in rows[top:top + height]:
+        for pixel in row[left:left + width]:
+            total = [t + p for t, p in zip(total, pixel)]
+            count += 1
+    return [t / max(count, 1) for t in total]
+
+
+def package_window(build, bin_dir, sample):
+    """The unzipped package's lumivex.exe opens its window with the photo in it: the PNG of the
+    window has the window's size, and where the program says the picture is, the colours are the
+    photo's (its mean colour, which scaling keeps), not an empty or grey view."""
+    picture = os.path.join(os.path.dirname(bin_dir), "window.png")
+    if os.path.exists(picture):
+        os.remove(picture)
+    code, out, err = wine(build, os.path.join(bin_dir, "lumivex.exe"), "--window-png=" + picture, sample,
+                          cwd=bin_dir, env=dict(os.environ, OV_WINE_OWN_FOLDER="1"))
+    shown = re.search(r"window (\d+)x(\d+), image at (\d+),(\d+) size (\d+)x(\d+)", out)
+    if code != 0 or not shown or not os.path.exists(picture):
+        print("FAIL window from the unzipped package under Wine: exit {} {}{}".format(code, out, err[-2000:]))
+        return False
+    width, height, rows = png_pixels(picture)
+    x, y, w, h = (int(value) for value in shown.groups()[2:])
+    _, _, photo = png_pixels(sample)
+    got = mean_colour(rows, x + 2, y + 2, w - 4, h - 4)
+    expected = mean_colour(photo, 0, 0, len(photo[0]), len(photo))
+    good = (width, height) == tuple(int(v) for v in shown.groups()[:2]) and max(
+        abs(a - b) for a, b in zip(got, expected)) < 8
+    print("{} window from the unzipped package under Wine: {}x{}, picture {}x{} at {},{}, mean colour {} (photo {})".format(
+        "PASS" if good else "FAIL", width, height, w, h, x, y, [round(v) for v in got], [round(v) for v in expected]))
+    return good
+
+
 def package_round_trip(build):
     """The zip of `make package-windows`, unzipped on its own, runs a filter round trip with only
     what it holds: no DLL of the build or of the dependencies is on the path."""
@@ -161,7 +237,7 @@ def package_round_trip(build):
     good = code == 0 and "status=0" in summary and os.path.exists(filtered)
     print("{} filter-host round trip from the unzipped package under Wine ({}): {}".format(
         "PASS" if good else "FAIL", os.path.basename(zips[0]), summary or out + err))
-    return good
+    return package_window(build, bin_dirs[0], sample) and good
 
 
 def main():

@@ -19,7 +19,7 @@ bool lockMemoryPrivilege()
         TOKEN_PRIVILEGES privileges = {};
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        const bool held = LookupPrivilegeValueW(nullptr, SE_LOCK_MEMORY_NAME, &privileges.Privileges[0].Luid)
+        const bool held = LookupPrivilegeValueW(nullptr, L"SeLockMemoryPrivilege", &privileges.Privileges[0].Luid)
                           && AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)
                           && GetLastError() == ERROR_SUCCESS;
         CloseHandle(token);
