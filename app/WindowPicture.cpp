@@ -36,9 +36,8 @@ WindowPicture::WindowPicture(OvIntegrations *integrations, LumivexWindow *window
     connect(viewer, &ViewController::rejectedChanged, this, &WindowPicture::checkNothingToShow);
     connect(integrations, &OvIntegrations::loadingErrorChanged, this, &WindowPicture::checkNothingToShow);
     m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        fail(QStringLiteral("no image was shown within %1 s").arg(m_timeoutMs / 1000.0));
-    });
+    connect(&m_timeout, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("no image was shown within %1 s").arg(m_timeoutMs / 1000.0)); });
     m_timeout.start(timeoutMs);
 }
 
@@ -47,7 +46,7 @@ bool WindowPicture::pictureShown() const
     const QQuickItem *preview = m_window->window()->findChild<QQuickItem *>(PreviewName);
     const ViewController *viewer = m_window->controller();
     return preview && viewer->hasImage() && !viewer->busy() && preview->property("status").toInt() == ImageReady
-        && !pictureRect().isEmpty();
+           && !pictureRect().isEmpty();
 }
 
 void WindowPicture::check()
@@ -65,7 +64,8 @@ void WindowPicture::write()
     m_timeout.stop();
     const QImage picture = m_window->window()->grabWindow();
     if (picture.isNull() || !picture.save(m_path, "PNG")) {
-        Console::error(QStringLiteral("error: the window's picture could not be written to %1").arg(Console::quoted(m_path)));
+        Console::error(
+            QStringLiteral("error: the window's picture could not be written to %1").arg(Console::quoted(m_path)));
         emit finished(1);
         return;
     }
