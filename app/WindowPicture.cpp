@@ -6,8 +6,10 @@
 #include "ViewController.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QQmlProperty>
 #include <QQuickItem>
+#include <QQuickItemGrabResult>
 #include <QQuickWindow>
 
 namespace {
@@ -58,15 +60,37 @@ void WindowPicture::check()
 
 void WindowPicture::write()
 {
-    if (m_done || !pictureShown())
+    if (m_done || m_grab || !pictureShown())
         return;
-    m_done = true;
-    m_timeout.stop();
-    const QImage picture = m_window->window()->grabWindow();
-    if (picture.isNull() || !picture.save(m_path, "PNG")) {
-        Console::error(
-            QStringLiteral("error: the window's picture could not be written to %1").arg(Console::quoted(m_path)));
-        emit finished(1);
+    QQuickWindow *window = m_window->window();
+    const QImage picture = window->grabWindow();
+    if (!picture.isNull()) {
+        save(picture);
+        return;
+    }
+    // The minimal platform's backing store cannot be read back; the items then draw into an
+    // image of their own on the next frame, over the window's colour.
+    m_grab = window->contentItem()->grabToImage();
+    if (!m_grab) {
+        fail(QStringLiteral("the window could not be grabbed"));
+        return;
+    }
+    connect(m_grab.data(), &QQuickItemGrabResult::ready, this, [this, window] {
+        QImage composed(m_grab->image().size(), QImage::Format_RGB32);
+        composed.fill(window->color());
+        QPainter(&composed).drawImage(0, 0, m_grab->image());
+        save(composed);
+    });
+}
+
+void WindowPicture::save(const QImage &picture)
+{
+    if (picture.isNull()) {
+        fail(QStringLiteral("the window could not be grabbed"));
+        return;
+    }
+    if (!picture.save(m_path, "PNG")) {
+        fail(QStringLiteral("the window's picture could not be written to %1").arg(Console::quoted(m_path)));
         return;
     }
     const QRect shown = pictureRect();
@@ -78,6 +102,8 @@ void WindowPicture::write()
                       .arg(shown.y())
                       .arg(shown.width())
                       .arg(shown.height()));
+    m_done = true;
+    m_timeout.stop();
     emit finished(0);
 }
 

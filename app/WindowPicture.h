@@ -3,10 +3,13 @@
 
 #include <QObject>
 #include <QRect>
+#include <QSharedPointer>
 #include <QString>
 #include <QTimer>
 
 class LumivexWindow;
+class QImage;
+class QQuickItemGrabResult;
 class OvIntegrations;
 
 // Writes a PNG of the window once it shows its first picture, then ends the run: the proof,
@@ -30,6 +33,7 @@ private Q_SLOTS:
 private:
     bool pictureShown() const;
     void write();
+    void save(const QImage &picture);
     void fail(const QString &reason);
     // A launch whose images were all refused, or whose image failed to load, has nothing to show.
     void checkNothingToShow();
@@ -41,6 +45,7 @@ private:
     QString m_path;
     int m_timeoutMs;
     QTimer m_timeout;
+    QSharedPointer<QQuickItemGrabResult> m_grab;
     bool m_done = false;
 };
 

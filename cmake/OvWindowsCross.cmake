@@ -28,3 +28,7 @@ add_compile_definitions(UNICODE _UNICODE)
 # A Windows program finds its platform plugin in "platforms" beside it, as a deployed
 # application does; the programs a test starts get no plugin path of the test's.
 file(COPY ${LUMIVEX_WINDOWS_DEPS}/plugins/platforms DESTINATION ${CMAKE_BINARY_DIR}/bin)
+
+# The host's rcc compresses with zstd, which the Qt built for Windows here lacks (its resources
+# would then refer to a zstd feature its QtCore does not export); zlib serves instead.
+list(APPEND CMAKE_AUTORCC_OPTIONS --no-zstd)
