@@ -10,6 +10,23 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+#ifdef Q_OS_WIN
+namespace {
+
+// QML's loader and image threads run regular expressions. With the JIT each such thread keeps a
+// thread_local JIT stack whose destructor faults in MinGW's thread runtime as the thread ends,
+// and the process then never exits. The interpreter leaves nothing behind; set before main(), so
+// that it holds from the first expression on.
+void disableRegularExpressionJit()
+{
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_REGEXP_JIT"))
+        qputenv("QT_ENABLE_REGEXP_JIT", "0");
+}
+Q_CONSTRUCTOR_FUNCTION(disableRegularExpressionJit)
+
+} // namespace
+#endif
+
 LumivexWindow::LumivexWindow(OvIntegrations *integrations, QObject *parent)
     : QObject(parent)
     , m_integrations(integrations)
