@@ -264,6 +264,30 @@ private slots:
         QTest::newRow("newline in a name") << QStringList{"--auto=identity", "--editor=E", "two\nlines.txt"} << 1
                                            << "two\\nlines.txt\"";
         QTest::newRow("sample help") << QStringList{"lumivex-sample", "--help"} << 0 << "Usage: lumivex-sample";
+        // "!" names a photo its user made read-only, "%" a JPEG cut off halfway; neither may change.
+        // They catch a save that replaces a protected original (a rename over it succeeds on
+        // Linux, and fails on Windows for another reason) and a cut-off photo saved back whole.
+        QTest::newRow("read-only original") << QStringList{"--auto=identity", "--editor=Capture One", "!kept.jpg"} << 1
+                                            << "the file is read-only";
+        QTest::newRow("cut-off JPEG") << QStringList{"--auto=identity", "--editor=Capture One", "%cut.jpg"} << 1
+                                      << "the file is truncated";
+    }
+
+    static QByteArray contents(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // A real photo for the rows that name one: read-only ("!") or cut off halfway ("%").
+    static bool writePhoto(const QString &path, QChar kind)
+    {
+        if (!SampleImage::write(path, 640, 480))
+            return false;
+        QFile file(path);
+        if (kind == QLatin1Char('%'))
+            return file.resize(file.size() / 2);
+        return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     }
 
     void runsThatCannotSucceed()
@@ -272,12 +296,17 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         const QString program = arguments.first() == QLatin1String("lumivex-sample") ? arguments.takeFirst() : QStringLiteral("lumivex");
+        QHash<QString, QByteArray> photos;
         for (QString &argument : arguments) {
             if (argument.startsWith(QLatin1String("--")))
                 continue;
             const QChar kind = argument.front();
-            argument = m_dir->filePath(kind == QLatin1Char('?') || kind == QLatin1Char('|') ? argument.mid(1) : argument);
-            if (kind == QLatin1Char('|')) {
+            const bool marked = QStringLiteral("?|!%").contains(kind);
+            argument = m_dir->filePath(marked ? argument.mid(1) : argument);
+            if (kind == QLatin1Char('!') || kind == QLatin1Char('%')) {
+                QVERIFY(writePhoto(argument, kind));
+                photos.insert(argument, contents(argument));
+            } else if (kind == QLatin1Char('|')) {
 #ifdef Q_OS_UNIX
                 QCOMPARE(::mkfifo(QFile::encodeName(argument).constData(), 0600), 0);
 #else
@@ -299,6 +328,10 @@ private slots:
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process().exitCode(), exitCode);
         QVERIFY2((run.output() + run.errors()).contains(message), qPrintable(run.output() + run.errors()));
+        for (auto photo = photos.cbegin(); photo != photos.cend(); ++photo) {
+            QCOMPARE(contents(photo.key()), photo.value());
+            QFile::setPermissions(photo.key(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
     }
 };
 
