@@ -1,10 +1,10 @@
 #include "InstanceName.h"
 
+#include "TempFolder.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,23 +21,10 @@ bool isPrivateFolder(const QString &folder)
            && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }
 
-// Qt gives an empty temporary path for a TMPDIR that names no folder, and a name joined to that
-// would be made in the root folder: the application's own cache folder stands in for it.
-QString temporaryParent()
-{
-    const QString temporary = QDir::tempPath();
-    if (!temporary.isEmpty() && QFileInfo(temporary).isDir())
-        return temporary;
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    qWarning() << "The temporary folder" << temporary << "cannot be used; using" << cache << "instead";
-    if (!cache.isEmpty())
-        QDir().mkpath(cache);
-    return cache;
-}
-
 QString temporaryFolder()
 {
-    const QString parent = temporaryParent();
+    // Never the root folder: an unusable TMPDIR gives way to a private folder of the application's.
+    const QString parent = TempFolder::path();
     if (parent.isEmpty())
         return QString();
     const QString folder = parent + QStringLiteral("/lumivex-%1").arg(::geteuid());

@@ -75,12 +75,16 @@ void WindowPicture::write()
         fail(QStringLiteral("the window could not be grabbed"));
         return;
     }
-    connect(m_grab.data(), &QQuickItemGrabResult::ready, this, [this, window] {
-        QImage composed(m_grab->image().size(), QImage::Format_RGB32);
-        composed.fill(window->color());
-        QPainter(&composed).drawImage(0, 0, m_grab->image());
-        save(composed);
-    });
+    connect(m_grab.data(), &QQuickItemGrabResult::ready, this,
+            [this, window] { save(overWindowColour(window, m_grab->image())); });
+}
+
+QImage WindowPicture::overWindowColour(const QQuickWindow *window, const QImage &items)
+{
+    QImage composed(items.size(), QImage::Format_RGB32);
+    composed.fill(window->color());
+    QPainter(&composed).drawImage(0, 0, items);
+    return composed;
 }
 
 void WindowPicture::save(const QImage &picture)

@@ -10,6 +10,7 @@
 class LumivexWindow;
 class QImage;
 class QQuickItemGrabResult;
+class QQuickWindow;
 class OvIntegrations;
 
 // Writes a PNG of the window once it shows its first picture, then ends the run: the proof,
@@ -21,6 +22,10 @@ class WindowPicture : public QObject
 public:
     WindowPicture(OvIntegrations *integrations, LumivexWindow *window, const QString &path, int timeoutMs,
                   QObject *parent = nullptr);
+
+    // What the items drew (grabToImage, where the platform cannot read the window back) over the
+    // window's colour, as the window shows it.
+    static QImage overWindowColour(const QQuickWindow *window, const QImage &items);
 
 Q_SIGNALS:
     // 0 once the PNG is written; 1 when no picture was shown in time or the PNG could not be written.

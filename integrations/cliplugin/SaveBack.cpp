@@ -20,10 +20,7 @@ constexpr QLatin1String ApplePhotos("Apple Photos");
 // Empty when there is no temporary folder to write in.
 QString applePhotosTarget(const QString &outputPath)
 {
-    const QString folder = TempFolder::path();
-    if (folder.isEmpty())
-        return QString();
-    return folder + QDir::separator() + QFileInfo(outputPath).completeBaseName() + QStringLiteral(".jpeg");
+    return TempFolder::filePath(QFileInfo(outputPath).completeBaseName() + QStringLiteral(".jpeg"));
 }
 
 } // namespace

@@ -3,9 +3,9 @@
 #include "OvIntercom.h"
 #include "SampleImage.h"
 #include "ViewController.h"
+#include "WindowPicture.h"
 
 #include <QApplication>
-#include <QPainter>
 #include <QQuickItem>
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
@@ -57,10 +57,7 @@ private:
         QSignalSpy ready(result.data(), &QQuickItemGrabResult::ready);
         if (!ready.wait(10000))
             return QImage();
-        QImage composed(result->image().size(), QImage::Format_RGB32);
-        composed.fill(window->color());
-        QPainter(&composed).drawImage(0, 0, result->image());
-        return composed;
+        return WindowPicture::overWindowColour(window, result->image());
     }
 
     // Mean absolute difference per channel sample between the painted picture and `rgb`; far off
