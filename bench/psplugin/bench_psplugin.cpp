@@ -4,6 +4,9 @@
 //   (a) into a freshly allocated buffer (page faults included),
 //   (b) between two buffers already touched.
 // Targets: load within 2x (a), save within 3x (b), load adding at most 16 bytes per pixel.
+// The cost of fresh pages drifts from one minute to the next on a shared or virtual machine, so
+// each timed load after the first is paired with a copy (a) made just before it, and the load is
+// given as the median of the pairs' ratios beside the median of those copies.
 // Memory comes from the process's own counters: on Linux the resident set with its high-water
 // mark reset before each call, on Windows the working set and private bytes sampled while it runs
 // (GetProcessMemoryInfo). A figure the system cannot give is printed as "not measured" with the
@@ -149,13 +152,17 @@ Baselines measureBaselines(size_t bytes, int runs)
 struct BackEndTimes
 {
     double loadMs = 0;
+    double freshBesideLoads = 0; // (a), timed just before each load
+    double loadRatio = 0; // the median of load / (a) over the pairs
     double saveMs = 0;
     Peak loadPeak;
     Peak savePeak;
 };
 
 // The back end is not moved to a thread here, so each call has answered by the time it returns.
-BackEndTimes timeBackEnd(PSPluginData &backEnd, int runs, std::shared_ptr<ImageData> &loaded)
+// The first load is only watched for memory: its peak is sampled by a thread of its own.
+BackEndTimes timeBackEnd(PSPluginData &backEnd, int runs, std::shared_ptr<ImageData> &loaded,
+                         const std::function<double()> &freshCopy)
 {
     Clock::time_point callStart;
     double lastLoad = 0;
@@ -176,12 +183,14 @@ BackEndTimes timeBackEnd(PSPluginData &backEnd, int runs, std::shared_ptr<ImageD
 
     BackEndTimes times;
     times.loadPeak = PeakMemory::during(load);
-    std::vector<double> loads{lastLoad};
-    for (int i = 1; i < runs; ++i) {
+    std::vector<double> loads, fresh, ratios;
+    for (int i = 0; i < std::max(runs, 2) - 1; ++i) {
         // The previous image is still held by the description; drop ours so only one extra remains.
         loaded.reset();
+        fresh.push_back(freshCopy());
         load();
         loads.push_back(lastLoad);
+        ratios.push_back(lastLoad / fresh.back());
     }
     times.savePeak = PeakMemory::during(save);
     std::vector<double> saves{lastSave};
@@ -190,6 +199,8 @@ BackEndTimes timeBackEnd(PSPluginData &backEnd, int runs, std::shared_ptr<ImageD
         saves.push_back(lastSave);
     }
     times.loadMs = median(loads);
+    times.freshBesideLoads = median(fresh);
+    times.loadRatio = median(ratios);
     times.saveMs = median(saves);
     return times;
 }
@@ -199,7 +210,8 @@ void printBackEndTimes(const BackEndTimes &times, const Baselines &baselines, si
 {
     const Peak &loadPeak = times.loadPeak;
     const double px = double(pixels);
-    std::printf("loadImage:  %8.1f ms = %5.2f x (a)  [target <= 2]\n", times.loadMs, times.loadMs / baselines.fresh);
+    std::printf("baseline (a) beside the loads:           %8.1f ms\n", times.freshBesideLoads);
+    std::printf("loadImage:  %8.1f ms = %5.2f x (a)  [target <= 2]\n", times.loadMs, times.loadRatio);
     std::printf("  first load, memory added (%s):\n", qPrintable(loadPeak.method));
     std::printf("    peak resident: %s\n", qPrintable(loadPeak.total.perPixel(px)));
     std::printf("    of which the planes' shared pages first mapped by this read: %s\n",
@@ -276,14 +288,16 @@ int main(int argc, char *argv[])
     backEnd->start();
 
     std::shared_ptr<ImageData> loaded;
-    const BackEndTimes times = timeBackEnd(*backEnd, runs, loaded);
+    const std::vector<unsigned char> copySource(bytes, 1);
+    const BackEndTimes times =
+        timeBackEnd(*backEnd, runs, loaded, [&] { return timeFreshCopy(copySource.data(), bytes); });
     printBackEndTimes(times, baselines, pixels);
     timePlainSequence(session, loaded, runs, baselines, pixels);
 
     backEnd->cleanup();
     session.removeAll();
-    const bool met = times.loadMs <= 2 * baselines.fresh && times.saveMs <= 3 * baselines.warm
-                     && memoryTargetMet(times.loadPeak, pixels);
+    const bool met =
+        times.loadRatio <= 2 && times.saveMs <= 3 * baselines.warm && memoryTargetMet(times.loadPeak, pixels);
     std::printf("targets: %s\n", met ? "met" : "NOT met");
     return 0;
 }

@@ -55,6 +55,10 @@ public:
     // without mask contributes 32767 as its fourth channel.
     static cv::Mat load(const PlaneView &view, LoadExtremes *extremes);
 
+    // Whether both passes take eight samples a step on this machine. A vector form that stopped
+    // giving its table's answers would leave the results right and the passes several times slower.
+    static bool usesVectors();
+
     // The value, in [0, 1], that the load chain gives a host sample before its last step.
     static float scaledValue(uint16_t hostSample);
 
