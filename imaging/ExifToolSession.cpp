@@ -158,11 +158,6 @@ void ExifToolSession::onTimeout()
 void ExifToolSession::abandon(const char *why)
 {
     qWarning() << why;
-    if (m_process) {
-        m_process->disconnect(this);
-        m_process->kill();
-        m_process->waitForFinished(ShutdownTimeoutMs); // reaped, not left to QProcess's destructor
-    }
     discardProcess();
     m_output.clear();
     finish(false);
@@ -187,6 +182,12 @@ void ExifToolSession::discardProcess()
     if (!m_process)
         return;
     m_process->disconnect(this);
+    // A helper that failed a write or went silent may still run: it is ended and reaped here,
+    // not left to QProcess's destructor, which would wait for it on whatever thread deletes it.
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(ShutdownTimeoutMs);
+    }
     m_process->deleteLater();
     m_process = nullptr;
 }
