@@ -6,8 +6,11 @@
 #include "OvIntercom.h"
 #include "QuitSignals.h"
 #include "SignalPrinter.h"
+#include "TempFolder.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTextStream>
 
 #include <memory>
@@ -33,6 +36,19 @@ QStringList namedFiles(const QStringList &remaining)
     return files;
 }
 
+// Qt makes folders of its own under the temporary folder (on Linux the runtime folder
+// "runtime-<user>" when the session has none), and for a TMPDIR that names no folder it takes the
+// root folder instead. So the whole process, and the helpers it starts, are pointed at the
+// fallback folder before Qt starts. TMPDIR for POSIX programs, TMP and TEMP for Windows ones.
+void settleTemporaryFolder()
+{
+    const QString folder = TempFolder::path();
+    if (folder.isEmpty() || folder == QDir::tempPath())
+        return;
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        qputenv(name, QFile::encodeName(QDir::toNativeSeparators(folder)));
+}
+
 } // namespace
 
 int LumivexApp::run(int &argc, char **argv)
@@ -51,9 +67,10 @@ int LumivexApp::run(int &argc, char **argv)
     }
     if (early.headless || early.autoRun || !early.windowPicture.isEmpty())
         chooseHeadlessPlatform();
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lumivex"));
     QApplication::setOrganizationName(QStringLiteral("Orvane"));
+    settleTemporaryFolder();
+    QApplication app(argc, argv);
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
     QuitSignals::install(&app);
 

@@ -333,6 +333,44 @@ private slots:
             QFile::setPermissions(photo.key(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
     }
+    void unusableTemporaryFolder_data()
+    {
+        QTest::addColumn<QString>("temporary"); // what TMPDIR, TMP and TEMP name, in the test's folder
+        QTest::newRow("names no folder") << "absent";
+        QTest::newRow("names a file") << "notes.txt";
+    }
+
+    // Fault: with a TMPDIR that names no folder and no runtime folder in the session, Qt made its
+    // own runtime folder as /runtime-<user> in the root folder, before the library's fallback
+    // could take over. The whole run keeps to the fallback folder, the photo's folder and the
+    // output.
+    void unusableTemporaryFolder()
+    {
+        QFETCH(QString, temporary);
+        QVERIFY(!write(QStringLiteral("notes.txt"), "not a folder").isEmpty());
+        const QString input = m_dir->filePath(QStringLiteral("sample.jpg"));
+        QVERIFY(SampleImage::write(input, 120, 80));
+        QProcessEnvironment environment = m_environment;
+        for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+            environment.insert(QLatin1String(name), QDir::toNativeSeparators(m_dir->filePath(temporary)));
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        const QString cache = m_dir->filePath(QStringLiteral("cache"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
+
+        LumivexProcess run(environment);
+        run.start({QStringLiteral("--auto=identity"), QStringLiteral("--editor=Capture One"), input});
+        QVERIFY(run.finish(120000));
+        const QString said = run.output() + run.errors();
+        QVERIFY2(run.process().exitCode() == 0, qPrintable(said));
+        QVERIFY2(said.contains(QLatin1String("cannot be used; using")), qPrintable(said));
+#ifdef Q_OS_WIN
+        // Qt derives no folder of its own from the temporary one on Windows.
+#else
+        const QString fallback = cache + QStringLiteral("/Orvane/lumivex/temp");
+        QVERIFY2(said.contains(QStringLiteral("defaulting to '%1/runtime-").arg(fallback)), qPrintable(said));
+        QVERIFY(QFileInfo(fallback).isDir());
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_LumivexHeadless)
