@@ -175,9 +175,9 @@ struct ChannelRanges
 // form is used only after it has given the table's answer for every possible input value.
 
 // The load chain gives twice the cleared sample plus 0 or 1, the rounding of its float steps,
-// and that last bit flips at a handful of sample values. Compared with the float steps done on
-// vectors, integer compares halve the work of the pass, which with the fresh pages' faults is
-// what a load costs. The flips are read off the table, so the table stays the one reference.
+// and that last bit flips at a handful of sample values. A few integer compares take the place
+// of the float steps done on vectors, whose instructions are, with the fresh pages' faults, what
+// a load costs. The flips are read off the table, so the table stays the one reference.
 struct LoadFlips
 {
     static constexpr int Count = 4;
