@@ -351,8 +351,7 @@ private slots:
         const QString input = m_dir->filePath(QStringLiteral("sample.jpg"));
         QVERIFY(SampleImage::write(input, 120, 80));
         QProcessEnvironment environment = m_environment;
-        for (const char *name : {"TMPDIR", "TMP", "TEMP"})
-            environment.insert(QLatin1String(name), QDir::toNativeSeparators(m_dir->filePath(temporary)));
+        TestHelpers::setTemporaryFolder(environment, m_dir->filePath(temporary));
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         const QString cache = m_dir->filePath(QStringLiteral("cache"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);

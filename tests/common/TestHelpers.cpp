@@ -172,6 +172,12 @@ void setTemporaryFolder(const QString &folder)
         qputenv(name, QFile::encodeName(QDir::toNativeSeparators(folder)));
 }
 
+void setTemporaryFolder(QProcessEnvironment &environment, const QString &folder)
+{
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        environment.insert(QLatin1String(name), QDir::toNativeSeparators(folder));
+}
+
 QProcessEnvironment isolatedEnvironment(const QString &root)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -181,9 +187,7 @@ QProcessEnvironment isolatedEnvironment(const QString &root)
         QFile::setPermissions(dir.filePath(QLatin1String(folder)),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    // TMPDIR for POSIX programs, TMP and TEMP for Windows ones.
-    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
-        environment.insert(QLatin1String(name), QDir::toNativeSeparators(dir.filePath(QStringLiteral("tmp"))));
+    setTemporaryFolder(environment, dir.filePath(QStringLiteral("tmp")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
     // The test's own platform (offscreen; minimal where the Qt at hand has no offscreen plugin).
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"),

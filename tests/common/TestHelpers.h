@@ -54,6 +54,8 @@ QMap<QString, QString> exifToolValues(const QString &path, const QStringList &ta
 
 // Makes `folder` this process's temporary folder: TMPDIR on POSIX, TMP and TEMP on Windows.
 void setTemporaryFolder(const QString &folder);
+// The same for a program the test starts.
+void setTemporaryFolder(QProcessEnvironment &environment, const QString &folder);
 
 // The environment for a program a test starts, with its own temporary and runtime folders
 // (created under `root`, mode 0700), so that programs of parallel test runs never meet through
